@@ -1,0 +1,34 @@
+# Linux: the Win32 services the program calls come from platform/linux, over Xlib, GLX, GTK 3 and GLib.
+find_package(X11 REQUIRED)
+find_package(OpenGL REQUIRED COMPONENTS OpenGL GLX)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
+pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+
+# The resource script is compiled with the mingw resource compiler into a .res image, which is
+# embedded as a byte array: one script feeds both platforms.
+find_program(WINDRES NAMES x86_64-w64-mingw32-windres i686-w64-mingw32-windres REQUIRED)
+set(RES_FILE ${CMAKE_BINARY_DIR}/tidefold.res)
+set(RES_CPP ${CMAKE_BINARY_DIR}/tidefold_res.cpp)
+add_custom_command(OUTPUT ${RES_FILE}
+  COMMAND ${WINDRES} -O res -I ${CMAKE_SOURCE_DIR}/resources -o ${RES_FILE} ${CMAKE_SOURCE_DIR}/resources/tidefold.rc
+  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/resources
+  DEPENDS resources/tidefold.rc resources/res.h resources/refmap.bmp resources/tidefold.ico
+  COMMENT "Compiling the resource script")
+add_custom_command(OUTPUT ${RES_CPP}
+  COMMAND ${CMAKE_COMMAND} -DIN=${RES_FILE} -DOUT=${RES_CPP} -DNAME=tidefold_res_data -DNAME_SIZE=tidefold_res_size
+          -P ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
+  DEPENDS ${RES_FILE} cmake/embed.cmake)
+
+file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS platform/linux/*.cpp)
+list(REMOVE_ITEM PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/linux/entry.cpp)
+add_library(tidefold_platform STATIC ${PLATFORM_SOURCES} ${RES_CPP})
+target_include_directories(tidefold_platform PUBLIC ${CMAKE_SOURCE_DIR}/platform/linux)
+target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext OpenGL::GL OpenGL::GLX PkgConfig::GTK3 PkgConfig::GLIB)
+
+add_library(tidefold_core STATIC effect/tidefold.cpp framework/ssaver.cpp)
+target_include_directories(tidefold_core PUBLIC ${TIDEFOLD_INCLUDES})
+target_link_libraries(tidefold_core PUBLIC tidefold_platform)
+
+add_executable(tidefold platform/linux/entry.cpp)
+target_link_libraries(tidefold PRIVATE tidefold_core)

@@ -1,0 +1,15 @@
+# Windows: the real system libraries; the resource script is linked into the .scr.
+add_library(tidefold_core STATIC effect/tidefold.cpp framework/ssaver.cpp)
+target_include_directories(tidefold_core PUBLIC ${TIDEFOLD_INCLUDES})
+target_link_libraries(tidefold_core PUBLIC opengl32 gdi32 comctl32 advapi32 user32)
+
+add_executable(tidefold WIN32 resources/tidefold.rc)
+target_link_libraries(tidefold PRIVATE tidefold_core)
+set_target_properties(tidefold PROPERTIES SUFFIX ".scr")
+# WinMain lives in the framework library; the C runtime's start-up only asks for it after the
+# library has been scanned, so name it up front.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(tidefold PRIVATE -Wl,-u,_WinMain@16)
+else()
+  target_link_options(tidefold PRIVATE -Wl,-u,WinMain)
+endif()

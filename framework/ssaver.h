@@ -1,0 +1,33 @@
+// The screen saver framework: the hooks an effect supplies and the globals the framework keeps.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "win32.h"
+#endif
+
+#define SS_MODE_CONFIG 0
+#define SS_MODE_PASSWORD 1
+#define SS_MODE_SAVER 2
+#define SS_MODE_PREVIEW 3
+
+extern int ss_mode;
+extern HINSTANCE hInst;
+extern HWND hMainWnd;
+extern int nScreenWidth;
+extern int nScreenHeight;
+
+// Hooks the effect supplies.
+int ss_initialize(HWND hWnd);
+int ss_shutdown(HWND hWnd);
+int ss_draw(HWND hWnd);
+int ss_config(void);
+LRESULT CALLBACK ScreenSaverProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The framework's default handling of the saver window.
+LRESULT CALLBACK DefScreenSaverProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Reads the mode switch and preview handle from an argument string; the launcher's scan.
+void ss_scan_command_line(const char *lpCmdLine);
+HWND ss_invoked_parent(void);

@@ -1,0 +1,27 @@
+// A private Xvfb server for a test process: started on a free display number, torn down at the end.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+class PrivateXvfb {
+public:
+    // Starts Xvfb with one screen of the given size and depth; extra_args are added to its command
+    // line (for instance "-extension GLX"). Sets DISPLAY for this process on success.
+    bool start(int width = 1024, int height = 768, int depth = 24, const std::string &extra_args = "");
+    void stop();
+    ~PrivateXvfb() { stop(); }
+
+    const std::string &display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// Paints the root window with a picture given as 0xRRGGBB pixels, rows top first, and makes it the
+// root background so it stays. Returns false when the display cannot be opened.
+bool paint_root(const std::string &display, int width, int height, const unsigned *pixels);
+
+// Reads the screen back as 0xRRGGBB pixels, rows top first.
+bool read_screen(const std::string &display, int x, int y, int width, int height, unsigned *pixels);

@@ -1,0 +1,127 @@
+// The launcher's command-line scan and the frame driver's drop countdown.
+#include "ripple.h"
+#include "ssaver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+struct ScanCase {
+    const char *args;
+    int mode;
+    intptr_t parent;
+};
+
+class CommandLine : public ::testing::TestWithParam<ScanCase> {};
+
+TEST_P(CommandLine, LastSwitchWinsAndHandleStartsTwoAfterTheLetter)
+{
+    const ScanCase &c = GetParam();
+    ss_mode = SS_MODE_CONFIG;
+    ss_scan_command_line(c.args);
+    EXPECT_EQ(ss_mode, c.mode) << "\"" << c.args << "\"";
+    if (c.mode == SS_MODE_PREVIEW) EXPECT_EQ((intptr_t)ss_invoked_parent(), c.parent) << "\"" << c.args << "\"";
+    ss_mode = SS_MODE_CONFIG;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, CommandLine,
+    ::testing::Values(ScanCase{"", SS_MODE_CONFIG, 0}, ScanCase{"/S", SS_MODE_SAVER, 0}, ScanCase{"-s", SS_MODE_SAVER, 0},
+                      ScanCase{"/s", SS_MODE_SAVER, 0}, ScanCase{"/P 1234", SS_MODE_PREVIEW, 1234},
+                      ScanCase{"/p 1234", SS_MODE_PREVIEW, 1234}, ScanCase{"/p:1234", SS_MODE_PREVIEW, 1234},
+                      ScanCase{"/p1234", SS_MODE_PREVIEW, 234}, ScanCase{"/l 77", SS_MODE_PREVIEW, 77},
+                      ScanCase{"/s /c", SS_MODE_CONFIG, 0}, ScanCase{"/c /s", SS_MODE_SAVER, 0},
+                      ScanCase{"//s", SS_MODE_CONFIG, 0}, ScanCase{"/x", SS_MODE_CONFIG, 0},
+                      ScanCase{"/x /s", SS_MODE_SAVER, 0}, ScanCase{"/a 1234", SS_MODE_PASSWORD, 0},
+                      ScanCase{"saver /c", SS_MODE_CONFIG, 0}, ScanCase{"/A", SS_MODE_PASSWORD, 0},
+                      ScanCase{"/p 12 /p 34", SS_MODE_PREVIEW, 34}, ScanCase{"/p 5 /s", SS_MODE_SAVER, 0},
+                      // The handle's digits after the third character are scanned as text: "-s" here is a switch.
+                      ScanCase{"/p 9-s", SS_MODE_SAVER, 0},
+                      // Strings that end at the switch, the letter or inside the handle.
+                      ScanCase{"/", SS_MODE_CONFIG, 0}, ScanCase{"-", SS_MODE_CONFIG, 0},
+                      ScanCase{"/s -", SS_MODE_SAVER, 0}, ScanCase{"/p", SS_MODE_PREVIEW, 0},
+                      ScanCase{"/p5", SS_MODE_PREVIEW, 0}, ScanCase{"/p ", SS_MODE_PREVIEW, 0},
+                      ScanCase{"/p 99999999999999999999999", SS_MODE_PREVIEW, (intptr_t)LONG_MAX}));
+
+// The scan must stop at the terminating NUL: the string is placed at the very end of a heap
+// block so that AddressSanitizer catches any read past it.
+TEST(CommandLineBounds, ScanNeverReadsPastTheTerminator)
+{
+    for (const char *s : {"/", "-", "/p", "/p5", "/l", "/p 1", "x/"}) {
+        size_t n = strlen(s) + 1;
+        char *exact = static_cast<char *>(malloc(n));
+        memcpy(exact, s, n);
+        ss_scan_command_line(exact);
+        free(exact);
+    }
+    ss_mode = SS_MODE_CONFIG;
+}
+
+class DropCountdown : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        nScreenWidth = 1024;
+        nScreenHeight = 768;
+        nScreenWidth2 = nScreenHeight2 = 1024;
+        ripple_prepare();
+    }
+    void TearDown() override { ripple_freq = 10; }
+
+    // Frames (counting from 1) on which a drop is attempted within the first n frames.
+    static std::vector<int> drop_frames(int n)
+    {
+        int frame = 0;
+        std::vector<int> drops;
+        for (int f = 1; f <= n; f++)
+            if (drop_countdown(&frame)) drops.push_back(f);
+        return drops;
+    }
+};
+
+TEST_F(DropCountdown, DropsComeEveryFreqPlusTwoFramesFromTheSecond)
+{
+    ripple_freq = 10;
+    EXPECT_EQ(drop_frames(40), (std::vector<int>{2, 14, 26, 38}));
+    ripple_freq = 1;
+    EXPECT_EQ(drop_frames(12), (std::vector<int>{2, 5, 8, 11}));
+}
+
+TEST_F(DropCountdown, NegativeAndExtremeFrequenciesNeitherStallNorOverflow)
+{
+    ripple_freq = -1000;
+    EXPECT_EQ(drop_frames(4), (std::vector<int>{2, 3, 4}));
+    ripple_freq = INT_MIN;
+    EXPECT_EQ(drop_frames(4), (std::vector<int>{2, 3, 4}));
+    ripple_freq = INT_MAX;
+    EXPECT_EQ(drop_frames(5), (std::vector<int>{2}));
+}
+
+TEST_F(DropCountdown, DrawsYThenXFromTheGenerator)
+{
+    srand(7);
+    int first = rand();
+    int second = rand();
+    srand(7);
+    int frame = -1;
+    ASSERT_TRUE(drop_countdown(&frame));
+    int y = first % nScreenHeight, x = second % nScreenWidth;
+    EXPECT_EQ(ripple[0].x, (int)(x * 32.0 / nScreenWidth));
+    EXPECT_EQ(ripple[0].y, (int)(y * 32.0 / nScreenHeight));
+    EXPECT_EQ(ripple[0].t, 28);
+    EXPECT_EQ(frame, ripple_freq);
+}
+
+TEST_F(DropCountdown, DropIsSpentEvenWhenNoSlotIsFree)
+{
+    for (auto &r : ripple) r = {1, 1, 100, 2048};
+    int frame = -1;
+    EXPECT_TRUE(drop_countdown(&frame));
+    EXPECT_EQ(frame, ripple_freq);
+    for (auto &r : ripple) EXPECT_EQ(r.t, 100);
+}
+
+} // namespace

@@ -1,0 +1,38 @@
+#!/bin/bash
+# Builds Tidefold and runs it. With a display: the full-screen saver (any key, click or move ends
+# it). Without one: a private Xvfb with a sample desktop, a few seconds of the saver, frames saved
+# as PNG.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/deps.sh
+cmake -S . -B build -DTIDEFOLD_TESTS=OFF -DTIDEFOLD_BENCH=OFF > /dev/null
+cmake --build build -j "${JOBS:-2}" --target tidefold
+
+if [ -n "${DISPLAY:-}" ] && xdpyinfo > /dev/null 2>&1; then
+  exec build/tidefold /s
+fi
+
+out=${TIDEFOLD_FRAMES:-$PWD/build/frames}
+mkdir -p "$out"
+rm -f "$out"/frame-*.png
+size=1920x1080
+bash tools/sample_desktop.sh "$out/desktop.png" "$size"
+
+exec 3< <(Xvfb -displayfd 1 -screen 0 "${size}x24" -noreset -nolisten tcp 2>/dev/null)
+xvfb_pid=$!
+read -r -u 3 number
+export DISPLAY=":$number"
+trap 'kill $saver_pid 2>/dev/null || true; kill $xvfb_pid 2>/dev/null || true' EXIT
+/usr/bin/display -window root "$out/desktop.png" &
+wait $!
+build/tidefold /s &
+saver_pid=$!
+sleep 1
+for i in 1 2 3 4 5 6; do
+  /usr/bin/import -window root "$out/frame-$i.png"
+  sleep 0.5
+done
+kill "$saver_pid" 2>/dev/null || true
+echo "No display here: ran the saver on a private X server ($DISPLAY) over a sample desktop."
+echo "Desktop picture: $out/desktop.png"
+echo "Frames:          $(ls "$out"/frame-*.png | tr '\n' ' ')"
