@@ -96,7 +96,9 @@ TEST(CopyAndReorder, UnscaledSitsInTheBottomLeftCornerAndReadsPaddedRows)
         }
     for (int y = 0; y < 4; y++)
         for (int x = 0; x < 4; x++)
-            if (x >= 3 || y >= 2) EXPECT_EQ(texel(dst, 4, x, y)[0], 0x55) << "texel " << x << "," << y << " untouched";
+            if (x >= 3 || y >= 2) {
+                EXPECT_EQ(texel(dst, 4, x, y)[0], 0x55) << "texel " << x << "," << y << " untouched";
+            }
 }
 
 TEST(CopyAndReorder, ScaledPicksNearestSourceByTruncatedProducts)

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -23,7 +25,9 @@ TEST_P(CommandLine, LastSwitchWinsAndHandleStartsTwoAfterTheLetter)
     ss_mode = SS_MODE_CONFIG;
     ss_scan_command_line(c.args);
     EXPECT_EQ(ss_mode, c.mode) << "\"" << c.args << "\"";
-    if (c.mode == SS_MODE_PREVIEW) EXPECT_EQ((intptr_t)ss_invoked_parent(), c.parent) << "\"" << c.args << "\"";
+    if (c.mode == SS_MODE_PREVIEW) {
+        EXPECT_EQ((intptr_t)ss_invoked_parent(), c.parent) << "\"" << c.args << "\"";
+    }
     ss_mode = SS_MODE_CONFIG;
 }
 

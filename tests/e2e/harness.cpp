@@ -1,0 +1,189 @@
+#include "harness.h"
+
+#include "win32.h"
+
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <ctime>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+void sleep_ms(int ms)
+{
+    timespec ts = {ms / 1000, (long)(ms % 1000) * 1000000L};
+    nanosleep(&ts, nullptr);
+}
+
+std::vector<unsigned> known_desktop(int width, int height)
+{
+    std::vector<unsigned> p((size_t)width * height);
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++) {
+            unsigned r = (unsigned)(x * 255 / (width - 1));
+            unsigned g = (unsigned)(y * 255 / (height - 1));
+            unsigned b = ((x / 16 + y / 16) & 1) ? 220 : 40;
+            if ((x % 64) < 3 || (y % 64) < 3) r = g = b = 250;
+            p[(size_t)y * width + x] = (r << 16) | (g << 8) | b;
+        }
+    return p;
+}
+
+double Picture::mean_brightness() const
+{
+    double sum = 0;
+    for (unsigned v : pixels) sum += ((v >> 16) & 255) + ((v >> 8) & 255) + (v & 255);
+    return pixels.empty() ? 0 : sum / (3.0 * pixels.size());
+}
+
+double Picture::mean_difference(const Picture &other) const
+{
+    double sum = 0;
+    for (size_t i = 0; i < pixels.size() && i < other.pixels.size(); i++)
+        for (int s = 0; s < 24; s += 8) sum += std::abs((int)((pixels[i] >> s) & 255) - (int)((other.pixels[i] >> s) & 255));
+    return pixels.empty() ? 0 : sum / (3.0 * pixels.size());
+}
+
+double Picture::black_fraction() const
+{
+    size_t dark = 0;
+    for (unsigned v : pixels)
+        if (((v >> 16) & 255) < 8 && ((v >> 8) & 255) < 8 && (v & 255) < 8) dark++;
+    return pixels.empty() ? 1 : (double)dark / pixels.size();
+}
+
+bool SaverSession::start_display(int width, int height)
+{
+    width_ = width;
+    height_ = height;
+    if (!xvfb_.start(width, height, 24)) return false;
+    auto desktop = known_desktop(width, height);
+    if (!paint_root(xvfb_.display(), width, height, desktop.data())) return false;
+    dpy_ = XOpenDisplay(xvfb_.display().c_str());
+    char tmpl[] = "/tmp/tidefold-e2e-XXXXXX";
+    if (!mkdtemp(tmpl)) return false;
+    config_dir_ = tmpl;
+    setenv("XDG_CONFIG_HOME", config_dir_.c_str(), 1);
+    return dpy_ != nullptr;
+}
+
+SaverSession::~SaverSession()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (dpy_) XCloseDisplay(dpy_);
+    std::error_code ignored;
+    if (!config_dir_.empty()) std::filesystem::remove_all(config_dir_, ignored);
+}
+
+void SaverSession::store_setting(const char *name, unsigned value)
+{
+    HKEY key;
+    DWORD disposition;
+    char no_class[] = "";
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brindlewick Productions\\Tidefold Screen Saver", 0, no_class,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
+        return;
+    DWORD v = value;
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), 4);
+    RegCloseKey(key);
+}
+
+bool SaverSession::launch(const std::string &args)
+{
+    std::vector<std::string> words = {TIDEFOLD_EXE};
+    std::istringstream in(args);
+    for (std::string w; in >> w;) words.push_back(w);
+    pid_ = fork();
+    if (pid_ == 0) {
+        std::vector<char *> argv;
+        for (auto &w : words) argv.push_back(const_cast<char *>(w.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid_ > 0;
+}
+
+int SaverSession::wait_exit(int timeout_ms)
+{
+    if (pid_ <= 0) return -1;
+    for (int waited = 0; waited <= timeout_ms; waited += 10) {
+        int status;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        sleep_ms(10);
+    }
+    return -1;
+}
+
+bool SaverSession::running() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+static Window find_named(Display *dpy, Window w, const char *name)
+{
+    char *title = nullptr;
+    if (XFetchName(dpy, w, &title) && title) {
+        bool match = strcmp(title, name) == 0;
+        XFree(title);
+        XWindowAttributes wa;
+        if (match && XGetWindowAttributes(dpy, w, &wa) && wa.map_state == IsViewable) return w;
+    }
+    Window root, parent, *children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) return 0;
+    Window found = 0;
+    for (unsigned i = 0; i < n && !found; i++) found = find_named(dpy, children[i], name);
+    if (children) XFree(children);
+    return found;
+}
+
+Window SaverSession::wait_for_saver_window(int timeout_ms)
+{
+    for (int waited = 0; waited <= timeout_ms; waited += 20) {
+        Window w = find_named(dpy_, DefaultRootWindow(dpy_), "screensaver");
+        if (w) return w;
+        sleep_ms(20);
+    }
+    return 0;
+}
+
+Picture SaverSession::screenshot(int x, int y, int width, int height)
+{
+    Picture p;
+    p.width = width;
+    p.height = height;
+    p.pixels.resize((size_t)width * height);
+    if (!read_screen(xvfb_.display(), x, y, width, height, p.pixels.data())) p.pixels.clear();
+    return p;
+}
+
+void SaverSession::move_pointer(int x, int y)
+{
+    XTestFakeMotionEvent(dpy_, DefaultScreen(dpy_), x, y, CurrentTime);
+    XSync(dpy_, False);
+}
+
+void SaverSession::key(const char *keysym_name, bool press, bool release)
+{
+    KeyCode code = XKeysymToKeycode(dpy_, XStringToKeysym(keysym_name));
+    if (press) XTestFakeKeyEvent(dpy_, code, True, CurrentTime);
+    if (release) XTestFakeKeyEvent(dpy_, code, False, CurrentTime);
+    XSync(dpy_, False);
+}
+
+void SaverSession::button(unsigned number)
+{
+    XTestFakeButtonEvent(dpy_, number, True, CurrentTime);
+    XTestFakeButtonEvent(dpy_, number, False, CurrentTime);
+    XSync(dpy_, False);
+}

@@ -1,0 +1,63 @@
+// End-to-end harness: a private Xvfb with a known desktop picture, the tidefold program started on
+// it, the screen read back, input sent through XTest, and the exit status checked.
+#pragma once
+
+#include "xvfb.h"
+
+#include <X11/Xlib.h>
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// The known desktop: a colourful picture with detail everywhere, 0xRRGGBB rows top first.
+std::vector<unsigned> known_desktop(int width, int height);
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<unsigned> pixels; // 0xRRGGBB, rows top first
+
+    double mean_brightness() const;                    // 0..255 over all channels
+    double mean_difference(const Picture &other) const; // mean absolute channel difference
+    double black_fraction() const;                      // pixels darker than 8 on every channel
+};
+
+class SaverSession {
+public:
+    // Starts Xvfb width x height with the known desktop painted on the root, and gives the
+    // program a private settings directory.
+    bool start_display(int width, int height);
+    ~SaverSession();
+
+    // Stores settings for the program to load (REG_DWORD values under its key).
+    void store_setting(const char *name, unsigned value);
+
+    // Starts tidefold with the given argument string split on blanks.
+    bool launch(const std::string &args);
+    // Waits up to timeout_ms for the program to end; gives its exit status, or -1 if it is still running.
+    int wait_exit(int timeout_ms);
+    bool running();
+
+    // Waits until a mapped window titled "screensaver" exists; gives its id (0 on timeout).
+    Window wait_for_saver_window(int timeout_ms);
+
+    Picture screenshot(int x, int y, int width, int height);
+    Picture screenshot() { return screenshot(0, 0, width_, height_); }
+
+    void move_pointer(int x, int y);
+    void key(const char *keysym_name, bool press, bool release);
+    void button(unsigned number);
+
+    Display *dpy() { return dpy_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+private:
+    PrivateXvfb xvfb_;
+    Display *dpy_ = nullptr;
+    pid_t pid_ = -1;
+    int width_ = 0, height_ = 0;
+    std::string config_dir_;
+};
+
+void sleep_ms(int ms);

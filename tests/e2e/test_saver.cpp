@@ -1,0 +1,149 @@
+// The full-screen saver as a user meets it: the rippling desktop, and what ends it.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int kWidth = 1024, kHeight = 768;
+constexpr int kStartMs = 10000;
+
+class FullScreenSaver : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(s.start_display(kWidth, kHeight)); }
+
+    // Puts the pointer at (x, y), starts the saver and waits for its window and first frames.
+    void start_saver(int x = 100, int y = 100)
+    {
+        s.move_pointer(x, y);
+        ASSERT_TRUE(s.launch("/s"));
+        ASSERT_NE(s.wait_for_saver_window(kStartMs), 0u) << "the saver window never appeared";
+        sleep_ms(700);
+        ASSERT_TRUE(s.running());
+    }
+    void expect_still_running(const char *after)
+    {
+        EXPECT_EQ(s.wait_exit(1200), -1) << "the saver closed after " << after;
+    }
+    void expect_closed(const char *after) { EXPECT_EQ(s.wait_exit(5000), 0) << "the saver did not close with 0 after " << after; }
+
+    SaverSession s;
+};
+
+TEST_F(FullScreenSaver, ShowsTheDesktopRipplingInItsOwnColours)
+{
+    Picture desktop = s.screenshot();
+    start_saver();
+    sleep_ms(1500);
+    Picture a = s.screenshot();
+    sleep_ms(400);
+    Picture b = s.screenshot();
+    EXPECT_LT(a.black_fraction(), 0.05) << "the screen is black";
+    EXPECT_GT(a.mean_difference(b), 0.05) << "the picture does not move";
+    // The rippling picture is the desktop, slightly displaced: close on average, not identical.
+    EXPECT_GT(a.mean_difference(desktop), 0.05);
+    EXPECT_LT(a.mean_difference(desktop), 25.0);
+    EXPECT_NEAR(a.mean_brightness(), desktop.mean_brightness(), 6.0);
+    s.key("Escape", true, true);
+    expect_closed("a key");
+}
+
+TEST_F(FullScreenSaver, LightingPassDarkensThePictureByTheMapsFactor)
+{
+    Picture desktop = s.screenshot();
+    s.store_setting("flags", 0x17);
+    start_saver();
+    sleep_ms(1000);
+    Picture lit = s.screenshot();
+    // At rest every vertex samples the map at its centre, 51 of 255.
+    double ratio = lit.mean_brightness() / desktop.mean_brightness();
+    EXPECT_GT(ratio, 0.12);
+    EXPECT_LT(ratio, 0.32);
+}
+
+TEST_F(FullScreenSaver, KeyPressCloses)
+{
+    start_saver();
+    s.key("a", true, true);
+    expect_closed("a key press");
+}
+
+TEST_F(FullScreenSaver, EachButtonCloses)
+{
+    for (unsigned b : {1u, 2u, 3u}) {
+        start_saver();
+        s.button(b);
+        expect_closed("a button press");
+    }
+}
+
+TEST_F(FullScreenSaver, TenPixelMoveFromStartKeepsRunningElevenCloses)
+{
+    start_saver(100, 100);
+    s.move_pointer(104, 106);
+    expect_still_running("a move of 10 pixels");
+    s.move_pointer(100, 100);
+    expect_still_running("a move back to the start");
+    s.move_pointer(105, 106);
+    expect_closed("a move of 11 pixels");
+}
+
+TEST_F(FullScreenSaver, SmallMovesAddingUpPastTenPixelsClose)
+{
+    start_saver(300, 300);
+    for (int step = 1; step <= 5; step++) {
+        s.move_pointer(300 + step, 300 + step);
+        sleep_ms(60);
+    }
+    expect_still_running("small moves totalling 10 pixels");
+    s.move_pointer(306, 305);
+    expect_closed("small moves totalling 11 pixels");
+}
+
+TEST_F(FullScreenSaver, KeyReleaseAndWheelDoNotClose)
+{
+    s.key("b", true, false); // held down before the saver starts
+    start_saver();
+    s.key("b", false, true);
+    expect_still_running("a key release");
+    s.button(4);
+    s.button(5);
+    expect_still_running("the wheel");
+    s.key("Return", true, true);
+    expect_closed("a key after the wheel");
+}
+
+TEST_F(FullScreenSaver, KeyNeverReachesTheWindowUnderneath)
+{
+    Display *d = s.dpy();
+    Window under = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 400, 300, 0, 0, 0);
+    XSelectInput(d, under, KeyPressMask | ButtonPressMask);
+    XMapWindow(d, under);
+    XSetInputFocus(d, under, RevertToParent, CurrentTime);
+    XSync(d, False);
+    start_saver(50, 50);
+    s.key("x", true, true);
+    s.button(1);
+    expect_closed("a key");
+    sleep_ms(100);
+    XSync(d, False);
+    int leaked = 0;
+    XEvent ev;
+    while (XCheckWindowEvent(d, under, KeyPressMask | ButtonPressMask, &ev)) leaked++;
+    EXPECT_EQ(leaked, 0) << "input meant for the saver reached the application underneath";
+}
+
+TEST(Launcher, PasswordModeExitsAtOnceWithoutAWindow)
+{
+    SaverSession s;
+    ASSERT_TRUE(s.start_display(640, 480));
+    XSelectInput(s.dpy(), DefaultRootWindow(s.dpy()), SubstructureNotifyMask);
+    XSync(s.dpy(), True);
+    ASSERT_TRUE(s.launch("/a"));
+    EXPECT_EQ(s.wait_exit(3000), 0);
+    XSync(s.dpy(), False);
+    XEvent ev;
+    EXPECT_FALSE(XCheckTypedEvent(s.dpy(), CreateNotify, &ev)) << "a window was created";
+}
+
+} // namespace

@@ -1,0 +1,169 @@
+// The saver window's default behaviour: what closes it, in which mode, and what it swallows.
+#include "ripple.h"
+#include "ssaver.h"
+#include "xvfb.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+class SaverWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(xvfb.start(640, 480, 24));
+        char tmpl[] = "/tmp/tidefold-sw-XXXXXX";
+        ASSERT_TRUE(mkdtemp(tmpl));
+        setenv("XDG_CONFIG_HOME", tmpl, 1);
+        nScreenWidth = GetSystemMetrics(SM_CXSCREEN);
+        nScreenHeight = GetSystemMetrics(SM_CYSCREEN);
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = ScreenSaverProc;
+        wc.lpszClassName = "screensaver";
+        RegisterClassA(&wc);
+    }
+    void TearDown() override
+    {
+        if (hWnd && IsWindow(hWnd)) DestroyWindow(hWnd);
+        drain();
+        ss_mode = SS_MODE_CONFIG;
+    }
+
+    // Puts the pointer at (x, y) and creates the saver window for the mode.
+    void create(int mode, int x = 100, int y = 100)
+    {
+        Display *d = XOpenDisplay(xvfb.display().c_str());
+        XTestFakeMotionEvent(d, 0, x, y, CurrentTime);
+        XSync(d, False);
+        XCloseDisplay(d);
+        ss_mode = mode;
+        hWnd = CreateWindowExA(WS_EX_TOPMOST, "screensaver", "screensaver", WS_POPUP | WS_VISIBLE, 0, 0, nScreenWidth,
+                               nScreenHeight, NULL, NULL, NULL, NULL);
+        ASSERT_NE(hWnd, nullptr);
+        drain();
+    }
+    // Handles every waiting message except close requests, which it counts.
+    int drain()
+    {
+        int closes = 0;
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_CLOSE) {
+                closes++;
+                continue;
+            }
+            if (msg.message != WM_QUIT) DispatchMessageA(&msg);
+        }
+        return closes;
+    }
+    int closes_after(UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        drain();
+        DefScreenSaverProc(hWnd, msg, wParam, lParam);
+        return drain();
+    }
+
+    PrivateXvfb xvfb;
+    HWND hWnd = NULL;
+};
+
+TEST_F(SaverWindow, ElevenPixelMoveFromStartClosesTenDoesNot)
+{
+    create(SS_MODE_SAVER, 100, 100);
+    EXPECT_EQ(closes_after(WM_MOUSEMOVE, 0, MAKELPARAM(104, 106)), 0);
+    EXPECT_EQ(closes_after(WM_MOUSEMOVE, 0, MAKELPARAM(100, 100)), 0);
+    EXPECT_EQ(closes_after(WM_MOUSEMOVE, 0, MAKELPARAM(96, 94)), 0);
+    EXPECT_EQ(closes_after(WM_MOUSEMOVE, 0, MAKELPARAM(105, 106)), 1);
+    EXPECT_EQ(closes_after(WM_MOUSEMOVE, 0, MAKELPARAM(89, 100)), 1);
+}
+
+TEST_F(SaverWindow, DistanceIsAlwaysFromTheCreationPosition)
+{
+    create(SS_MODE_SAVER, 200, 200);
+    for (int step = 1; step <= 5; step++)
+        EXPECT_EQ(closes_after(WM_MOUSEMOVE, 0, MAKELPARAM(200 + step, 200 + step)), 0) << step;
+    EXPECT_EQ(closes_after(WM_MOUSEMOVE, 0, MAKELPARAM(206, 205)), 1);
+}
+
+TEST_F(SaverWindow, OnlyKeyDownsAndButtonDownsClose)
+{
+    create(SS_MODE_SAVER);
+    for (UINT m : {WM_KEYDOWN, WM_SYSKEYDOWN, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN})
+        EXPECT_EQ(closes_after(m, 0x41, 0), 1) << std::hex << m;
+    for (UINT m : {WM_KEYUP, WM_SYSKEYUP, WM_CHAR, WM_LBUTTONUP, WM_RBUTTONUP, WM_MBUTTONUP, WM_MOUSEWHEEL})
+        EXPECT_EQ(closes_after(m, 0x41, 0), 0) << std::hex << m;
+}
+
+TEST_F(SaverWindow, LosingActivationClosesGainingDoesNot)
+{
+    create(SS_MODE_SAVER);
+    for (UINT m : {WM_ACTIVATE, WM_ACTIVATEAPP, WM_NCACTIVATE}) {
+        EXPECT_EQ(closes_after(m, 0, 0), 1) << std::hex << m;
+        EXPECT_EQ(closes_after(m, 1, 0), 0) << std::hex << m;
+        EXPECT_EQ(closes_after(m, 0x10000, 0), 0) << "the whole wParam counts, not its low word";
+    }
+}
+
+TEST_F(SaverWindow, ScreenSaveAndCloseCommandsAreSwallowedOnlyInSaverMode)
+{
+    create(SS_MODE_SAVER);
+    EXPECT_EQ(DefScreenSaverProc(hWnd, WM_SYSCOMMAND, SC_SCREENSAVE, 0), 0);
+    EXPECT_EQ(DefScreenSaverProc(hWnd, WM_SYSCOMMAND, SC_CLOSE, 0), 0);
+    drain();
+    EXPECT_TRUE(IsWindow(hWnd)) << "SC_CLOSE must not reach the default handling in saver mode";
+}
+
+TEST_F(SaverWindow, PreviewNeverClosesItselfNorHidesTheCursor)
+{
+    create(SS_MODE_PREVIEW);
+    for (UINT m : {WM_KEYDOWN, WM_SYSKEYDOWN, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN, WM_ACTIVATE,
+                   WM_ACTIVATEAPP, WM_NCACTIVATE})
+        EXPECT_EQ(closes_after(m, 0, 0), 0) << std::hex << m;
+    EXPECT_EQ(closes_after(WM_MOUSEMOVE, 0, MAKELPARAM(600, 400)), 0);
+    // The display count was never lowered: one more show takes it to 1.
+    EXPECT_EQ(ShowCursor(TRUE), 1);
+    ShowCursor(FALSE);
+}
+
+TEST_F(SaverWindow, SaverHidesTheCursorAndShowsItAgainOnDestruction)
+{
+    create(SS_MODE_SAVER);
+    EXPECT_EQ(ShowCursor(FALSE), -2) << "hidden once at creation";
+    ShowCursor(TRUE);
+    DestroyWindow(hWnd);
+    hWnd = NULL;
+    EXPECT_EQ(ShowCursor(FALSE), -1) << "shown again at destruction";
+    ShowCursor(TRUE);
+}
+
+TEST_F(SaverWindow, DestructionStopsTheEffectAndPostsQuitWithZero)
+{
+    create(SS_MODE_SAVER);
+    EXPECT_NE(ss_context(), nullptr);
+    DestroyWindow(hWnd);
+    hWnd = NULL;
+    EXPECT_EQ(ss_context(), nullptr);
+    MSG msg;
+    bool quit = false;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        if (msg.message == WM_QUIT) {
+            quit = true;
+            EXPECT_EQ(msg.wParam, 0u);
+        }
+    EXPECT_TRUE(quit);
+}
+
+TEST_F(SaverWindow, CloseRequestDestroysTheWindowThroughDefaultHandling)
+{
+    create(SS_MODE_SAVER);
+    DefScreenSaverProc(hWnd, WM_KEYDOWN, 0x41, 0);
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        if (msg.message != WM_QUIT) DispatchMessageA(&msg);
+    EXPECT_FALSE(IsWindow(hWnd));
+    hWnd = NULL;
+}
+
+} // namespace
