@@ -94,6 +94,22 @@ typedef MSG *LPMSG;
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
+// What WM_CREATE's lParam points to.
+struct CREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+};
+
 struct WNDCLASSA {
     UINT style;
     WNDPROC lpfnWndProc;
@@ -182,6 +198,7 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR must b
 #define WM_CHAR 0x0102
 #define WM_SYSKEYDOWN 0x0104
 #define WM_SYSKEYUP 0x0105
+#define WM_SYSCHAR 0x0106
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
@@ -199,6 +216,20 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR must b
 #define SC_SCREENSAVE 0xF140
 
 #define WHEEL_DELTA 120
+#define GET_WHEEL_DELTA_WPARAM(w) ((short)HIWORD(w))
+#define WA_INACTIVE 0
+#define WA_ACTIVE 1
+#define MK_LBUTTON 0x0001
+#define MK_RBUTTON 0x0002
+#define MK_SHIFT 0x0004
+#define MK_CONTROL 0x0008
+#define MK_MBUTTON 0x0010
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_MENU 0x12
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_F10 0x79
 #define SIZE_RESTORED 0
 
 // Window styles.
@@ -237,6 +268,9 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR must b
 #define BITSPIXEL 12
 
 #define PFD_DOUBLEBUFFER 0x00000001
+#define PFD_STEREO 0x00000002
+#define PFD_DOUBLEBUFFER_DONTCARE 0x40000000
+#define PFD_STEREO_DONTCARE 0x80000000
 #define PFD_DRAW_TO_WINDOW 0x00000004
 #define PFD_SUPPORT_OPENGL 0x00000020
 #define PFD_TYPE_RGBA 0

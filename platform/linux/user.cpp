@@ -1,0 +1,1086 @@
+// Windows, the message queue, input translation and the cursor, over Xlib.
+#include "x11.h"
+
+#include "resources.h"
+
+#include <X11/XKBlib.h>
+#include <X11/cursorfont.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <sys/socket.h>
+#include <deque>
+#include <map>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+namespace x11 {
+namespace {
+
+Display *g_dpy = nullptr;
+std::string g_dpy_name;
+bool g_dpy_dead = false;
+XIOErrorHandler g_prev_io_handler = nullptr;
+ErrorTrap *g_trap = nullptr;
+Atom g_wm_protocols = 0;
+Atom g_wm_delete_window = 0;
+
+std::map<Window, WindowRec> g_windows;
+
+struct ClassRec {
+    std::string name;
+    ATOM atom;
+    WNDCLASSA wc;
+};
+std::vector<ClassRec> g_classes;
+ATOM g_next_atom = 0xC000;
+
+// A queued message; sent ones (size, activation, destruction) go straight to the window
+// procedure inside PeekMessageA, the way Windows delivers sent messages while a thread peeks.
+struct Entry {
+    MSG msg;
+    bool sent;
+};
+std::deque<Entry> g_queue;
+
+// What XLookupString gave for a key press, kept until TranslateMessage asks for it.
+struct CharNote {
+    HWND hwnd;
+    DWORD time;
+    WPARAM vk;
+    unsigned char ch;
+};
+std::deque<CharNote> g_chars;
+
+int g_cursor_count = 0;
+Cursor g_blank_cursor = 0;
+Cursor g_arrow_cursor = 0;
+bool g_key_down[256];
+POINT g_last_pt = {0, 0};
+
+// Request serials of our own grabs and ungrabs: the focus events they cause are not activation changes.
+struct SerialRange {
+    unsigned long first, end;
+};
+std::vector<SerialRange> g_own_grab_serials;
+
+uintptr_t g_next_handle = 0x1000000;
+
+DWORD now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<DWORD>(ts.tv_sec * 1000 + ts.tv_nsec / 1000000);
+}
+
+int on_io_error(Display *dpy)
+{
+    if (dpy == g_dpy) {
+        g_dpy_dead = true;
+        return 0;
+    }
+    return g_prev_io_handler ? g_prev_io_handler(dpy) : 0;
+}
+
+void on_io_error_exit(Display *dpy, void *)
+{
+    if (dpy == g_dpy) g_dpy_dead = true;
+}
+
+// Keeps our handlers installed: a toolkit initialised later may have replaced them, and its
+// handlers end the process on any broken connection.
+void install_handlers()
+{
+    XSetErrorHandler(record_error);
+    XIOErrorHandler prev = XSetIOErrorHandler(on_io_error);
+    if (prev != on_io_error) g_prev_io_handler = prev;
+}
+
+std::string display_env()
+{
+    const char *d = getenv("DISPLAY");
+    return d ? d : "";
+}
+
+Cursor blank_cursor()
+{
+    if (!g_blank_cursor) {
+        static const char zero = 0;
+        Window root = DefaultRootWindow(g_dpy);
+        Pixmap pm = XCreateBitmapFromData(g_dpy, root, &zero, 1, 1);
+        XColor black = {};
+        g_blank_cursor = XCreatePixmapCursor(g_dpy, pm, pm, &black, &black, 0, 0);
+        XFreePixmap(g_dpy, pm);
+    }
+    return g_blank_cursor;
+}
+
+Cursor arrow_cursor()
+{
+    if (!g_arrow_cursor) {
+        ErrorTrap trap(g_dpy);
+        Cursor c = XCreateFontCursor(g_dpy, XC_left_ptr);
+        if (!trap.failed()) g_arrow_cursor = c;
+    }
+    return g_arrow_cursor;
+}
+
+Cursor current_cursor() { return g_cursor_count < 0 ? blank_cursor() : arrow_cursor(); }
+
+bool own_grab_serial(unsigned long serial)
+{
+    for (const SerialRange &r : g_own_grab_serials)
+        if (serial >= r.first && serial < r.end) return true;
+    return false;
+}
+
+void note_own_grab_serials(unsigned long first, unsigned long end)
+{
+    if (g_own_grab_serials.size() >= 8) g_own_grab_serials.erase(g_own_grab_serials.begin());
+    g_own_grab_serials.push_back({first, end});
+}
+
+ClassRec *find_class(LPCSTR name)
+{
+    if (!name) return nullptr;
+    for (ClassRec &c : g_classes) {
+        if (IS_INTRESOURCE(name) ? c.atom == static_cast<ATOM>(reinterpret_cast<uintptr_t>(name))
+                                 : strcasecmp(c.name.c_str(), name) == 0)
+            return &c;
+    }
+    return nullptr;
+}
+
+LRESULT call_proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    WindowRec *rec = find_window_xid(xid_of(hwnd));
+    if (!rec || !rec->proc) return 0;
+    return rec->proc(hwnd, msg, wParam, lParam);
+}
+
+void queue_message(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool sent, DWORD time = 0)
+{
+    Entry e;
+    e.msg.hwnd = hwnd;
+    e.msg.message = msg;
+    e.msg.wParam = wParam;
+    e.msg.lParam = lParam;
+    e.msg.time = time ? time : now_ms();
+    e.msg.pt = g_last_pt;
+    e.sent = sent;
+    g_queue.push_back(e);
+}
+
+void purge_window_messages(HWND hwnd)
+{
+    g_queue.erase(std::remove_if(g_queue.begin(), g_queue.end(), [&](const Entry &e) { return e.msg.hwnd == hwnd; }),
+                  g_queue.end());
+    g_chars.erase(std::remove_if(g_chars.begin(), g_chars.end(), [&](const CharNote &c) { return c.hwnd == hwnd; }),
+                  g_chars.end());
+}
+
+// Takes the keyboard and the pointer for the saver popup, retrying for a second while another
+// client still holds them (a launcher's own grab usually ends a moment later).
+void grab_input(WindowRec &rec)
+{
+    unsigned long first = NextRequest(g_dpy);
+    bool keyboard = false, pointer = false;
+    for (int attempt = 0; attempt < 100 && !(keyboard && pointer); attempt++) {
+        if (attempt) Sleep(10);
+        if (!keyboard) {
+            int r = XGrabKeyboard(g_dpy, rec.xid, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+            keyboard = r == GrabSuccess;
+            if (!keyboard && r != AlreadyGrabbed && r != GrabFrozen && r != GrabNotViewable) break;
+        }
+        if (!pointer) {
+            int r = XGrabPointer(g_dpy, rec.xid, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+                                 GrabModeAsync, GrabModeAsync, None, current_cursor(), CurrentTime);
+            pointer = r == GrabSuccess;
+            if (!pointer && r != AlreadyGrabbed && r != GrabFrozen && r != GrabNotViewable) break;
+        }
+    }
+    // Events carry the serial of our last request the server has processed, so anything that
+    // happens after the sync below, whoever caused it, falls outside our range.
+    note_own_grab_serials(first, NextRequest(g_dpy));
+    XSync(g_dpy, False);
+    rec.grabbed = keyboard || pointer;
+}
+
+void ungrab_input(WindowRec &rec)
+{
+    if (!rec.grabbed) return;
+    unsigned long first = NextRequest(g_dpy);
+    XUngrabKeyboard(g_dpy, CurrentTime);
+    XUngrabPointer(g_dpy, CurrentTime);
+    note_own_grab_serials(first, NextRequest(g_dpy));
+    XSync(g_dpy, False);
+    rec.grabbed = false;
+}
+
+void show(WindowRec &rec, bool visible)
+{
+    if (visible && !rec.mapped) {
+        if (rec.saver_popup)
+            XMapRaised(g_dpy, rec.xid);
+        else
+            XMapWindow(g_dpy, rec.xid);
+        rec.mapped = true;
+        XSync(g_dpy, False);
+    } else if (!visible && rec.mapped) {
+        ungrab_input(rec);
+        XUnmapWindow(g_dpy, rec.xid);
+        rec.mapped = false;
+        XSync(g_dpy, False);
+    }
+    if (visible && rec.saver_popup && !rec.grabbed) grab_input(rec);
+}
+
+// The records of hwnd and of our windows inside it, parent before child (the order Windows
+// delivers WM_DESTROY in).
+std::vector<Window> window_tree(Window top)
+{
+    std::vector<Window> tree = {top};
+    for (size_t i = 0; i < tree.size(); i++)
+        for (auto &kv : g_windows)
+            if (kv.second.parent == tree[i] && std::find(tree.begin(), tree.end(), kv.first) == tree.end())
+                tree.push_back(kv.first);
+    return tree;
+}
+
+void forget_window(Window xid)
+{
+    auto it = g_windows.find(xid);
+    if (it == g_windows.end()) return;
+    if (it->second.gl_child) gl_forget_drawable(it->second.gl_child);
+    if (it->second.gl_colormap && g_dpy) XFreeColormap(g_dpy, it->second.gl_colormap);
+    g_windows.erase(it);
+    purge_window_messages(hwnd_of(xid));
+}
+
+// Delivers WM_DESTROY to the window and to our windows inside it, then lets the X windows go
+// (destroying them unless the server already has).
+void destroy_tree(Window top, bool x_window_exists)
+{
+    std::vector<Window> tree = window_tree(top);
+    for (Window w : tree) {
+        WindowRec *rec = find_window_xid(w);
+        if (rec) rec->destroying = true;
+    }
+    WindowRec *top_rec = find_window_xid(top);
+    if (top_rec && x_window_exists && g_dpy) ungrab_input(*top_rec);
+    for (Window w : tree) {
+        purge_window_messages(hwnd_of(w));
+        call_proc(hwnd_of(w), WM_DESTROY, 0, 0);
+    }
+    for (Window w : tree) {
+        WindowRec *rec = find_window_xid(w);
+        if (rec && rec->gl_child) gl_forget_drawable(rec->gl_child);
+    }
+    if (x_window_exists && g_dpy) {
+        ErrorTrap trap(g_dpy);
+        XDestroyWindow(g_dpy, top);
+        trap.failed();
+    }
+    for (Window w : tree) forget_window(w);
+}
+
+// The connection is gone or $DISPLAY names another server now: every window went with it.
+// With notify, each window still gets its WM_DESTROY, so a program ends the way it would had its
+// window been closed.
+void drop_connection(bool notify)
+{
+    if (!g_dpy) return;
+    std::vector<Window> windows;
+    for (auto &kv : g_windows) {
+        kv.second.destroying = true;
+        windows.push_back(kv.first);
+    }
+    gl_shutdown();
+    forget_window_dcs();
+    forget_pixel_formats();
+    for (auto &kv : g_windows) kv.second.gl_child = kv.second.gl_colormap = 0;
+    Display *dpy = g_dpy;
+    install_handlers();
+    XCloseDisplay(dpy);
+    g_dpy = nullptr;
+    g_dpy_dead = false;
+    g_dpy_name.clear();
+    g_blank_cursor = g_arrow_cursor = 0;
+    g_own_grab_serials.clear();
+    memset(g_key_down, 0, sizeof g_key_down);
+    if (notify)
+        for (Window w : windows) call_proc(hwnd_of(w), WM_DESTROY, 0, 0);
+    g_windows.clear();
+    g_queue.erase(std::remove_if(g_queue.begin(), g_queue.end(), [](const Entry &e) { return e.msg.hwnd != nullptr; }),
+                  g_queue.end());
+    g_chars.clear();
+}
+
+// Virtual-key code of the key's unshifted symbol.
+WPARAM virtual_key(KeySym ks)
+{
+    if (ks >= XK_a && ks <= XK_z) return 'A' + (ks - XK_a);
+    if (ks >= XK_A && ks <= XK_Z) return 'A' + (ks - XK_A);
+    if (ks >= XK_0 && ks <= XK_9) return '0' + (ks - XK_0);
+    if (ks >= XK_F1 && ks <= XK_F24) return 0x70 + (ks - XK_F1);
+    if (ks >= XK_KP_0 && ks <= XK_KP_9) return 0x60 + (ks - XK_KP_0);
+    switch (ks) {
+    case XK_BackSpace: return 0x08;
+    case XK_Tab:
+    case XK_ISO_Left_Tab: return 0x09;
+    case XK_Clear:
+    case XK_KP_Begin: return 0x0C;
+    case XK_Return:
+    case XK_KP_Enter: return 0x0D;
+    case XK_Shift_L:
+    case XK_Shift_R: return 0x10;
+    case XK_Control_L:
+    case XK_Control_R: return 0x11;
+    case XK_Alt_L:
+    case XK_Alt_R:
+    case XK_Meta_L:
+    case XK_Meta_R:
+    case XK_ISO_Level3_Shift: return 0x12;
+    case XK_Pause: return 0x13;
+    case XK_Caps_Lock: return 0x14;
+    case XK_Escape: return 0x1B;
+    case XK_space: return 0x20;
+    case XK_Prior:
+    case XK_KP_Prior: return 0x21;
+    case XK_Next:
+    case XK_KP_Next: return 0x22;
+    case XK_End:
+    case XK_KP_End: return 0x23;
+    case XK_Home:
+    case XK_KP_Home: return 0x24;
+    case XK_Left:
+    case XK_KP_Left: return 0x25;
+    case XK_Up:
+    case XK_KP_Up: return 0x26;
+    case XK_Right:
+    case XK_KP_Right: return 0x27;
+    case XK_Down:
+    case XK_KP_Down: return 0x28;
+    case XK_Select: return 0x29;
+    case XK_Execute: return 0x2B;
+    case XK_Print: return 0x2C;
+    case XK_Insert:
+    case XK_KP_Insert: return 0x2D;
+    case XK_Delete:
+    case XK_KP_Delete: return 0x2E;
+    case XK_Help: return 0x2F;
+    case XK_Super_L: return 0x5B;
+    case XK_Super_R: return 0x5C;
+    case XK_Menu: return 0x5D;
+    case XK_KP_Multiply: return 0x6A;
+    case XK_KP_Add: return 0x6B;
+    case XK_KP_Separator: return 0x6C;
+    case XK_KP_Subtract: return 0x6D;
+    case XK_KP_Decimal: return 0x6E;
+    case XK_KP_Divide: return 0x6F;
+    case XK_Num_Lock: return 0x90;
+    case XK_Scroll_Lock: return 0x91;
+    case XK_semicolon: return 0xBA;
+    case XK_equal: return 0xBB;
+    case XK_comma: return 0xBC;
+    case XK_minus: return 0xBD;
+    case XK_period: return 0xBE;
+    case XK_slash: return 0xBF;
+    case XK_grave: return 0xC0;
+    case XK_bracketleft: return 0xDB;
+    case XK_backslash: return 0xDC;
+    case XK_bracketright: return 0xDD;
+    case XK_apostrophe: return 0xDE;
+    case XK_less: return 0xE2;
+    default: return 0xFF;
+    }
+}
+
+bool extended_key(KeySym ks)
+{
+    switch (ks) {
+    case XK_Prior: case XK_Next: case XK_End: case XK_Home: case XK_Left: case XK_Up: case XK_Right:
+    case XK_Down: case XK_Insert: case XK_Delete: case XK_KP_Enter: case XK_KP_Divide: case XK_Control_R:
+    case XK_Alt_R: case XK_ISO_Level3_Shift: case XK_Super_L: case XK_Super_R: case XK_Menu: case XK_Num_Lock:
+    case XK_Print:
+        return true;
+    default:
+        return false;
+    }
+}
+
+WPARAM mouse_key_state(unsigned state)
+{
+    WPARAM mk = 0;
+    if (state & Button1Mask) mk |= 0x0001;
+    if (state & Button3Mask) mk |= 0x0002;
+    if (state & ShiftMask) mk |= 0x0004;
+    if (state & ControlMask) mk |= 0x0008;
+    if (state & Button2Mask) mk |= 0x0010;
+    return mk;
+}
+
+void translate_key(XKeyEvent &k)
+{
+    HWND hwnd = hwnd_of(k.window);
+    bool press = k.type == KeyPress;
+    KeySym ks = XkbKeycodeToKeysym(g_dpy, static_cast<KeyCode>(k.keycode), 0, 0);
+    WPARAM vk = virtual_key(ks);
+    bool alt_key = vk == 0x12 && ks != XK_ISO_Level3_Shift;
+    bool alt = (k.state & Mod1Mask) || (press && alt_key);
+    bool ctrl = k.state & ControlMask;
+    bool sys = (alt && !ctrl) || (ks == XK_F10 && !ctrl);
+    unsigned code = k.keycode & 0xFF;
+    bool repeat = press && g_key_down[code];
+    g_key_down[code] = press;
+
+    DWORD lp = 1u | (((k.keycode - 8u) & 0xFFu) << 16);
+    if (extended_key(ks)) lp |= 1u << 24;
+    if (alt) lp |= 1u << 29;
+    if (!press || repeat) lp |= 1u << 30;
+    if (!press) lp |= 1u << 31;
+    UINT msg = press ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
+    queue_message(hwnd, msg, vk, static_cast<LPARAM>(lp), false, static_cast<DWORD>(k.time));
+
+    if (press) {
+        char buf[8];
+        KeySym sym;
+        if (XLookupString(&k, buf, sizeof buf, &sym, nullptr) == 1) {
+            if (g_chars.size() >= 64) g_chars.pop_front();
+            g_chars.push_back({hwnd, static_cast<DWORD>(k.time), vk, static_cast<unsigned char>(buf[0])});
+        }
+    }
+}
+
+void translate_button(XButtonEvent &b)
+{
+    HWND hwnd = hwnd_of(b.window);
+    bool press = b.type == ButtonPress;
+    WPARAM mk = mouse_key_state(b.state);
+    LPARAM client = MAKELPARAM(b.x, b.y);
+    DWORD time = static_cast<DWORD>(b.time);
+    static const WPARAM button_mk[4] = {0, 0x0001, 0x0010, 0x0002};
+    switch (b.button) {
+    case Button1:
+    case Button2:
+    case Button3: {
+        WPARAM bit = button_mk[b.button];
+        mk = press ? (mk | bit) : (mk & ~bit);
+        static const UINT down[4] = {0, WM_LBUTTONDOWN, WM_MBUTTONDOWN, WM_RBUTTONDOWN};
+        static const UINT up[4] = {0, WM_LBUTTONUP, WM_MBUTTONUP, WM_RBUTTONUP};
+        queue_message(hwnd, press ? down[b.button] : up[b.button], mk, client, false, time);
+        break;
+    }
+    case 4: case 5: case 6: case 7:
+        // The wheel arrives as presses (and releases) of buttons 4 to 7: one notch each press.
+        if (press) {
+            short delta = (b.button == 4 || b.button == 6) ? WHEEL_DELTA : -WHEEL_DELTA;
+            queue_message(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(mk, static_cast<WORD>(delta)),
+                          MAKELPARAM(b.x_root, b.y_root), false, time);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void queue_activation(HWND hwnd, bool active)
+{
+    if (active) {
+        queue_message(hwnd, WM_ACTIVATEAPP, TRUE, 0, true);
+        queue_message(hwnd, WM_NCACTIVATE, TRUE, 0, true);
+        queue_message(hwnd, WM_ACTIVATE, WA_ACTIVE, 0, true);
+    } else {
+        queue_message(hwnd, WM_NCACTIVATE, FALSE, 0, true);
+        queue_message(hwnd, WM_ACTIVATE, WA_INACTIVE, 0, true);
+        queue_message(hwnd, WM_ACTIVATEAPP, FALSE, 0, true);
+    }
+}
+
+void translate(XEvent &ev)
+{
+    switch (ev.type) {
+    case KeyPress:
+    case KeyRelease:
+        if (find_window_xid(ev.xkey.window)) {
+            g_last_pt = {ev.xkey.x_root, ev.xkey.y_root};
+            translate_key(ev.xkey);
+        }
+        break;
+    case ButtonPress:
+    case ButtonRelease:
+        if (find_window_xid(ev.xbutton.window)) {
+            g_last_pt = {ev.xbutton.x_root, ev.xbutton.y_root};
+            translate_button(ev.xbutton);
+        }
+        break;
+    case MotionNotify:
+        if (find_window_xid(ev.xmotion.window)) {
+            g_last_pt = {ev.xmotion.x_root, ev.xmotion.y_root};
+            queue_message(hwnd_of(ev.xmotion.window), WM_MOUSEMOVE, mouse_key_state(ev.xmotion.state),
+                          MAKELPARAM(ev.xmotion.x, ev.xmotion.y), false, static_cast<DWORD>(ev.xmotion.time));
+        }
+        break;
+    case FocusIn:
+    case FocusOut: {
+        WindowRec *rec = find_window_xid(ev.xfocus.window);
+        if (!rec || rec->destroying) break;
+        // Focus moving between the window and its own inside is no change of activation, and
+        // neither is the focus shuffle that our own grab (or its release) causes.
+        if (ev.xfocus.detail == NotifyInferior) break;
+        if ((ev.xfocus.mode == NotifyGrab || ev.xfocus.mode == NotifyUngrab) && own_grab_serial(ev.xfocus.serial))
+            break;
+        // Keys follow the pointer while the focus is the pointer root; the window under it gains
+        // nothing worth reporting (and may already be unmapped).
+        if (ev.type == FocusIn && ev.xfocus.detail == NotifyPointer) break;
+        queue_activation(hwnd_of(rec->xid), ev.type == FocusIn);
+        break;
+    }
+    case ConfigureNotify: {
+        WindowRec *rec = find_window_xid(ev.xconfigure.window);
+        if (!rec || rec->destroying) break;
+        if (ev.xconfigure.width != rec->width || ev.xconfigure.height != rec->height) {
+            rec->width = ev.xconfigure.width;
+            rec->height = ev.xconfigure.height;
+            if (rec->gl_child) XResizeWindow(g_dpy, rec->gl_child, rec->width, rec->height);
+            queue_message(hwnd_of(rec->xid), WM_SIZE, SIZE_RESTORED, MAKELPARAM(rec->width, rec->height), true);
+        }
+        break;
+    }
+    case VisibilityNotify: {
+        WindowRec *rec = find_window_xid(ev.xvisibility.window);
+        if (rec && rec->saver_popup && !rec->destroying && ev.xvisibility.state != VisibilityUnobscured)
+            XRaiseWindow(g_dpy, rec->xid);
+        break;
+    }
+    case DestroyNotify: {
+        WindowRec *rec = find_window_xid(ev.xdestroywindow.window);
+        if (!rec || rec->destroying) break;
+        // Destroyed from outside, usually together with a parent of another program's.
+        rec->destroying = true;
+        rec->mapped = rec->grabbed = false;
+        if (rec->gl_child) gl_forget_drawable(rec->gl_child);
+        purge_window_messages(hwnd_of(rec->xid));
+        queue_message(hwnd_of(rec->xid), WM_DESTROY, 0, 0, true);
+        break;
+    }
+    case ClientMessage:
+        if (find_window_xid(ev.xclient.window) && ev.xclient.message_type == g_wm_protocols &&
+            static_cast<Atom>(ev.xclient.data.l[0]) == g_wm_delete_window)
+            queue_message(hwnd_of(ev.xclient.window), WM_SYSCOMMAND, SC_CLOSE, 0, false);
+        break;
+    default:
+        break;
+    }
+}
+
+// Moves what the server has sent into the queue, after what is already there. With sync, first
+// waits for the server to answer, so everything it produced before this call is included.
+void read_x_events(bool sync)
+{
+    if (!g_dpy || g_dpy_dead) return;
+    install_handlers();
+    if (sync)
+        XSync(g_dpy, False);
+    else
+        XFlush(g_dpy);
+    while (!g_dpy_dead && XEventsQueued(g_dpy, QueuedAfterReading) > 0) {
+        XEvent ev;
+        XNextEvent(g_dpy, &ev);
+        translate(ev);
+    }
+    // Requests made while translating (resizing a GL child, raising the saver) go out now.
+    if (!g_dpy_dead) XFlush(g_dpy);
+}
+
+// A window destroyed from outside is finished once its WM_DESTROY has been handled.
+void deliver_sent_messages()
+{
+    for (;;) {
+        auto it = std::find_if(g_queue.begin(), g_queue.end(), [](const Entry &e) { return e.sent; });
+        if (it == g_queue.end()) return;
+        MSG m = it->msg;
+        g_queue.erase(it);
+        WindowRec *rec = find_window_xid(xid_of(m.hwnd));
+        if (!rec) continue;
+        if (m.message == WM_DESTROY) {
+            Window xid = rec->xid;
+            for (Window w : window_tree(xid)) {
+                WindowRec *r = find_window_xid(w);
+                if (r) r->destroying = true;
+            }
+            destroy_tree(xid, false);
+        } else if (!rec->destroying) {
+            call_proc(m.hwnd, m.message, m.wParam, m.lParam);
+        }
+    }
+}
+
+bool is_window_or_child(HWND filter, HWND hwnd)
+{
+    for (WindowRec *rec = find_window_xid(xid_of(hwnd)); rec; rec = find_window_xid(rec->parent))
+        if (hwnd_of(rec->xid) == filter) return true;
+    return false;
+}
+
+} // namespace
+
+Display *display()
+{
+    if (g_dpy && display_env() != g_dpy_name) drop_connection(false);
+    if (g_dpy && !g_dpy_dead) {
+        // A server that went away shows as an end of file on the socket, even while Xlib still
+        // holds events it read before.
+        int fd = ConnectionNumber(g_dpy);
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 0) > 0) {
+            char c;
+            ssize_t n = recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) g_dpy_dead = true;
+        }
+    }
+    if (g_dpy && g_dpy_dead) {
+        // With windows still on it, the next PeekMessageA tells them; otherwise start afresh.
+        bool windows = std::any_of(g_windows.begin(), g_windows.end(),
+                                   [](const std::pair<const Window, WindowRec> &kv) { return !kv.second.destroying; });
+        if (windows) return nullptr;
+        drop_connection(false);
+    }
+    if (!g_dpy) {
+        std::string name = display_env();
+        g_dpy = XOpenDisplay(nullptr);
+        if (!g_dpy) return nullptr;
+        g_dpy_name = name;
+        g_dpy_dead = false;
+        install_handlers();
+        XSetIOErrorExitHandler(g_dpy, on_io_error_exit, nullptr);
+        g_wm_protocols = XInternAtom(g_dpy, "WM_PROTOCOLS", False);
+        g_wm_delete_window = XInternAtom(g_dpy, "WM_DELETE_WINDOW", False);
+        Bool supported;
+        XkbSetDetectableAutoRepeat(g_dpy, True, &supported);
+        memset(g_key_down, 0, sizeof g_key_down);
+    }
+    return g_dpy;
+}
+
+Display *display_if_open() { return g_dpy_dead ? nullptr : g_dpy; }
+
+void shutdown()
+{
+    drop_connection(false);
+    g_queue.clear();
+    g_classes.clear();
+    g_cursor_count = 0;
+}
+
+ErrorTrap::ErrorTrap(Display *dpy) : dpy_(dpy), first_serial_(dpy ? NextRequest(dpy) : 0), outer_(g_trap)
+{
+    install_handlers();
+    g_trap = this;
+}
+
+ErrorTrap::~ErrorTrap() { g_trap = outer_; }
+
+bool ErrorTrap::failed()
+{
+    if (dpy_ && !g_dpy_dead) XSync(dpy_, False);
+    return code_ != 0 || g_dpy_dead;
+}
+
+int record_error(Display *dpy, XErrorEvent *ev)
+{
+    if (dpy != g_dpy) return 0;
+    for (ErrorTrap *t = g_trap; t; t = t->outer_)
+        if (ev->serial >= t->first_serial_ && !t->code_) t->code_ = ev->error_code ? ev->error_code : -1;
+    return 0;
+}
+
+WindowRec *find_window_xid(Window xid)
+{
+    auto it = g_windows.find(xid);
+    return it == g_windows.end() ? nullptr : &it->second;
+}
+
+WindowRec *find_window(HWND hwnd)
+{
+    WindowRec *rec = find_window_xid(xid_of(hwnd));
+    return rec && !rec->destroying ? rec : nullptr;
+}
+
+uintptr_t new_handle()
+{
+    g_next_handle += 4;
+    return g_next_handle;
+}
+
+} // namespace x11
+
+using namespace x11;
+
+int WINAPI GetSystemMetrics(int nIndex)
+{
+    Display *dpy = display();
+    if (!dpy) return 0;
+    switch (nIndex) {
+    case SM_CXSCREEN: return DisplayWidth(dpy, DefaultScreen(dpy));
+    case SM_CYSCREEN: return DisplayHeight(dpy, DefaultScreen(dpy));
+    default: return 0;
+    }
+}
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA *lpWndClass)
+{
+    if (!lpWndClass || !lpWndClass->lpfnWndProc || !lpWndClass->lpszClassName ||
+        IS_INTRESOURCE(lpWndClass->lpszClassName) || !*lpWndClass->lpszClassName)
+        return 0;
+    if (find_class(lpWndClass->lpszClassName)) return 0;
+    ClassRec c;
+    c.name = lpWndClass->lpszClassName;
+    c.atom = g_next_atom++;
+    c.wc = *lpWndClass;
+    c.wc.lpszClassName = nullptr;
+    c.wc.lpszMenuName = nullptr;
+    g_classes.push_back(c);
+    return c.atom;
+}
+
+// The stock icon and cursor are tokens: the windows draw no icon and use the X arrow.
+HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName)
+{
+    if (!lpIconName) return nullptr;
+    if (!hInstance) return IS_INTRESOURCE(lpIconName) ? reinterpret_cast<HICON>(0x10000 | (uintptr_t)lpIconName) : nullptr;
+    const BYTE *data;
+    DWORD size;
+    if (!find_resource(MAKEINTRESOURCEA(RT_GROUP_ICON_ID), lpIconName, &data, &size)) return nullptr;
+    return reinterpret_cast<HICON>(const_cast<BYTE *>(data));
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName)
+{
+    if (!lpCursorName || hInstance || !IS_INTRESOURCE(lpCursorName)) return nullptr;
+    return reinterpret_cast<HCURSOR>(0x20000 | (uintptr_t)lpCursorName);
+}
+
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam)
+{
+    ClassRec *cls = find_class(lpClassName);
+    if (!cls) return nullptr;
+    WNDPROC proc = cls->wc.lpfnWndProc;
+    Display *dpy = display();
+    if (!dpy) return nullptr;
+    int screen = DefaultScreen(dpy);
+    Window root = RootWindow(dpy, screen);
+    bool child = dwStyle & WS_CHILD;
+    Window parent = root;
+    if (child) {
+        if (!hWndParent) return nullptr;
+        parent = xid_of(hWndParent);
+        WindowRec *prec = find_window_xid(parent);
+        if (prec && prec->destroying) return nullptr;
+        XWindowAttributes wa;
+        ErrorTrap trap(dpy);
+        Status ok = XGetWindowAttributes(dpy, parent, &wa);
+        if (trap.failed() || !ok) return nullptr;
+    }
+    bool saver = !child && (dwStyle & WS_POPUP) && (dwExStyle & WS_EX_TOPMOST);
+    if (saver) {
+        // The saver popup covers the whole X screen, above everything, with no window manager frame.
+        X = Y = 0;
+        nWidth = DisplayWidth(dpy, screen);
+        nHeight = DisplayHeight(dpy, screen);
+    }
+    nWidth = std::max(nWidth, 0);
+    nHeight = std::max(nHeight, 0);
+
+    XSetWindowAttributes a = {};
+    unsigned long mask = CWBackPixmap | CWEventMask | CWCursor;
+    a.background_pixmap = None;
+    a.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                   FocusChangeMask | StructureNotifyMask | VisibilityChangeMask;
+    a.cursor = current_cursor();
+    if (saver) {
+        a.override_redirect = True;
+        mask |= CWOverrideRedirect;
+    }
+    Window xid;
+    {
+        ErrorTrap trap(dpy);
+        xid = XCreateWindow(dpy, parent, X, Y, std::max(nWidth, 1), std::max(nHeight, 1), 0, CopyFromParent,
+                            InputOutput, CopyFromParent, mask, &a);
+        if (trap.failed() || !xid) return nullptr;
+    }
+    if (lpWindowName) XStoreName(dpy, xid, lpWindowName);
+    if (!child) {
+        XSetWMProtocols(dpy, xid, &g_wm_delete_window, 1);
+        XClassHint hint;
+        std::string res_class = cls->name;
+        hint.res_name = const_cast<char *>(res_class.c_str());
+        hint.res_class = const_cast<char *>(res_class.c_str());
+        XSetClassHint(dpy, xid, &hint);
+    }
+
+    WindowRec &rec = g_windows[xid];
+    rec.xid = xid;
+    rec.parent = parent;
+    rec.proc = proc;
+    rec.style = dwStyle;
+    rec.ex_style = dwExStyle;
+    rec.width = nWidth;
+    rec.height = nHeight;
+    rec.saver_popup = saver;
+
+    HWND hwnd = hwnd_of(xid);
+    CREATESTRUCTA cs = {};
+    cs.lpCreateParams = lpParam;
+    cs.hInstance = hInstance;
+    cs.hMenu = hMenu;
+    cs.hwndParent = child ? hWndParent : nullptr;
+    cs.cx = nWidth;
+    cs.cy = nHeight;
+    cs.x = X;
+    cs.y = Y;
+    cs.style = static_cast<LONG>(dwStyle);
+    cs.lpszName = lpWindowName;
+    cs.lpszClass = lpClassName;
+    cs.dwExStyle = dwExStyle;
+    // Creation and the first size reach the procedure before the window is shown, so a screen
+    // capture taken while handling them does not see the window itself.
+    if (proc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+        if (find_window(hwnd)) DestroyWindow(hwnd);
+        return nullptr;
+    }
+    if (!find_window(hwnd)) return nullptr;
+    WindowRec *r = find_window(hwnd);
+    proc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r->width, r->height));
+    r = find_window(hwnd);
+    if (!r) return nullptr;
+    if ((dwStyle & WS_VISIBLE) && g_dpy) show(*r, true);
+    return hwnd;
+}
+
+BOOL WINAPI DestroyWindow(HWND hWnd)
+{
+    WindowRec *rec = find_window_xid(xid_of(hWnd));
+    if (!rec) return FALSE;
+    if (rec->destroying) {
+        // Already destroyed by the server, with its WM_DESTROY still waiting: deliver it now.
+        auto pending = std::find_if(g_queue.begin(), g_queue.end(), [&](const Entry &e) {
+            return e.sent && e.msg.hwnd == hWnd && e.msg.message == WM_DESTROY;
+        });
+        if (pending == g_queue.end()) return FALSE;
+        g_queue.erase(pending);
+        destroy_tree(rec->xid, false);
+        return TRUE;
+    }
+    destroy_tree(rec->xid, g_dpy != nullptr);
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND hWnd)
+{
+    if (!hWnd) return FALSE;
+    WindowRec *rec = find_window_xid(xid_of(hWnd));
+    if (rec) return !rec->destroying;
+    Display *dpy = display();
+    if (!dpy) return FALSE;
+    XWindowAttributes wa;
+    ErrorTrap trap(dpy);
+    Status ok = XGetWindowAttributes(dpy, xid_of(hWnd), &wa);
+    return !trap.failed() && ok;
+}
+
+BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
+{
+    Display *dpy = display();
+    if (!dpy || !hWnd || !lpRect) return FALSE;
+    WindowRec *rec = find_window_xid(xid_of(hWnd));
+    if (rec && rec->destroying) return FALSE;
+    ErrorTrap trap(dpy);
+    XWindowAttributes wa;
+    if (!XGetWindowAttributes(dpy, xid_of(hWnd), &wa) || trap.failed()) return FALSE;
+    int x = 0, y = 0;
+    Window child;
+    if (!XTranslateCoordinates(dpy, xid_of(hWnd), wa.root, 0, 0, &x, &y, &child) || trap.failed()) return FALSE;
+    // The outer rectangle takes in the border; the translated origin is the inside corner.
+    lpRect->left = x - wa.border_width;
+    lpRect->top = y - wa.border_width;
+    lpRect->right = x + wa.width + wa.border_width;
+    lpRect->bottom = y + wa.height + wa.border_width;
+    return TRUE;
+}
+
+BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect)
+{
+    if (!hWnd || !lpRect) return FALSE;
+    WindowRec *rec = find_window_xid(xid_of(hWnd));
+    if (rec) {
+        if (rec->destroying) return FALSE;
+        *lpRect = {0, 0, rec->width, rec->height};
+        return TRUE;
+    }
+    Display *dpy = display();
+    if (!dpy) return FALSE;
+    ErrorTrap trap(dpy);
+    XWindowAttributes wa;
+    if (!XGetWindowAttributes(dpy, xid_of(hWnd), &wa) || trap.failed()) return FALSE;
+    *lpRect = {0, 0, wa.width, wa.height};
+    return TRUE;
+}
+
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
+{
+    WindowRec *rec = find_window(hWnd);
+    if (!rec || !display_if_open()) return FALSE;
+    BOOL was_visible = rec->mapped;
+    show(*rec, nCmdShow != SW_HIDE);
+    return was_visible;
+}
+
+BOOL WINAPI UpdateWindow(HWND hWnd)
+{
+    if (!find_window(hWnd)) return FALSE;
+    if (Display *dpy = display_if_open()) XFlush(dpy);
+    return TRUE;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM)
+{
+    switch (Msg) {
+    case WM_CLOSE:
+        DestroyWindow(hWnd);
+        return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_CLOSE && find_window(hWnd)) call_proc(hWnd, WM_CLOSE, 0, 0);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    if (hWnd && !find_window(hWnd)) return FALSE;
+    // Whatever the server sent before the post comes before it in the queue.
+    read_x_events(true);
+    queue_message(hWnd, Msg, wParam, lParam, false);
+    return TRUE;
+}
+
+void WINAPI PostQuitMessage(int nExitCode)
+{
+    queue_message(nullptr, WM_QUIT, static_cast<WPARAM>(nExitCode), 0, false);
+}
+
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
+{
+    if (!lpMsg) return FALSE;
+    if (g_dpy && g_dpy_dead) drop_connection(true);
+    read_x_events(g_queue.empty());
+    deliver_sent_messages();
+    for (auto it = g_queue.begin(); it != g_queue.end(); ++it) {
+        const MSG &m = it->msg;
+        if (hWnd == reinterpret_cast<HWND>(-1)) {
+            if (m.hwnd) continue;
+        } else if (hWnd && !is_window_or_child(hWnd, m.hwnd)) {
+            continue;
+        }
+        if ((wMsgFilterMin || wMsgFilterMax) && (m.message < wMsgFilterMin || m.message > wMsgFilterMax)) continue;
+        *lpMsg = m;
+        if (wRemoveMsg & PM_REMOVE) g_queue.erase(it);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL WINAPI TranslateMessage(const MSG *lpMsg)
+{
+    if (!lpMsg || (lpMsg->message != WM_KEYDOWN && lpMsg->message != WM_SYSKEYDOWN)) return FALSE;
+    auto it = std::find_if(g_chars.begin(), g_chars.end(), [&](const CharNote &c) {
+        return c.hwnd == lpMsg->hwnd && c.time == lpMsg->time && c.vk == lpMsg->wParam;
+    });
+    if (it != g_chars.end()) {
+        Entry e;
+        e.msg = *lpMsg;
+        e.msg.message = lpMsg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR;
+        e.msg.wParam = it->ch;
+        e.sent = false;
+        g_chars.erase(it);
+        g_queue.push_front(e);
+    }
+    return TRUE;
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)
+{
+    if (!lpMsg || !lpMsg->hwnd || !find_window(lpMsg->hwnd)) return 0;
+    return call_proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}
+
+BOOL WINAPI GetCursorPos(LPPOINT lpPoint)
+{
+    Display *dpy = display();
+    if (!dpy || !lpPoint) return FALSE;
+    Window root_ret, child_ret;
+    int rx, ry, wx, wy;
+    unsigned mask;
+    if (!XQueryPointer(dpy, DefaultRootWindow(dpy), &root_ret, &child_ret, &rx, &ry, &wx, &wy, &mask)) return FALSE;
+    lpPoint->x = rx;
+    lpPoint->y = ry;
+    return TRUE;
+}
+
+// The pointer is invisible over our windows while the display count is below zero.
+int WINAPI ShowCursor(BOOL bShow)
+{
+    bool was_hidden = g_cursor_count < 0;
+    g_cursor_count += bShow ? 1 : -1;
+    Display *dpy = display_if_open();
+    if (dpy && was_hidden != (g_cursor_count < 0)) {
+        Cursor c = current_cursor();
+        for (auto &kv : g_windows) {
+            if (kv.second.destroying) continue;
+            XDefineCursor(dpy, kv.first, c);
+            if (kv.second.grabbed)
+                XChangeActivePointerGrab(dpy, ButtonPressMask | ButtonReleaseMask | PointerMotionMask, c, CurrentTime);
+        }
+        XSync(dpy, False);
+    }
+    return g_cursor_count;
+}
+
+HWND WINAPI GetDesktopWindow(void)
+{
+    Display *dpy = display();
+    return dpy ? hwnd_of(DefaultRootWindow(dpy)) : nullptr;
+}
+
+HDC WINAPI GetDC(HWND hWnd)
+{
+    Display *dpy = display();
+    if (!dpy) return nullptr;
+    if (!hWnd) return new_window_dc(nullptr, DefaultRootWindow(dpy));
+    WindowRec *rec = find_window_xid(xid_of(hWnd));
+    if (rec) return rec->destroying ? nullptr : new_window_dc(hWnd, rec->xid);
+    ErrorTrap trap(dpy);
+    XWindowAttributes wa;
+    if (!XGetWindowAttributes(dpy, xid_of(hWnd), &wa) || trap.failed()) return nullptr;
+    return new_window_dc(hWnd, xid_of(hWnd));
+}
+
+int WINAPI ReleaseDC(HWND, HDC hDC) { return release_window_dc(hDC) ? 1 : 0; }
+
+void WINAPI Sleep(DWORD dwMilliseconds)
+{
+    timespec ts;
+    ts.tv_sec = dwMilliseconds / 1000;
+    ts.tv_nsec = static_cast<long>(dwMilliseconds % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
+    }
+}

@@ -1,0 +1,115 @@
+// State shared by the X11 services of this folder (user.cpp, gdi.cpp, wgl.cpp): the one display
+// connection, the error trap, our window records and the GL visuals offered as pixel formats.
+// Internal to platform/linux and its tests; the program itself sees only win32.h.
+#pragma once
+
+#include "win32.h"
+
+#include <GL/glx.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace x11 {
+
+// The process's display connection, opened on first use from $DISPLAY; null when no server answers
+// (a later call tries again).
+Display *display();
+// The connection if it is already open, without opening it.
+Display *display_if_open();
+
+// Closes the display and forgets every window, window device context, GL context and queued
+// message; classes stay registered and memory bitmaps stay alive. The next call that needs the
+// display opens $DISPLAY afresh (tests start a new server for each case).
+void shutdown();
+
+// Records X errors on our connection for the duration of a call instead of letting the default
+// handler end the process. failed() waits for the server to answer everything sent so far.
+class ErrorTrap {
+public:
+    explicit ErrorTrap(Display *dpy);
+    ~ErrorTrap();
+    ErrorTrap(const ErrorTrap &) = delete;
+    ErrorTrap &operator=(const ErrorTrap &) = delete;
+
+    bool failed();
+    int error_code() const { return code_; }
+
+private:
+    Display *dpy_;
+    unsigned long first_serial_;
+    XErrorHandler previous_;
+    ErrorTrap *outer_;
+    int code_ = 0;
+    friend int record_error(Display *, XErrorEvent *);
+};
+int record_error(Display *dpy, XErrorEvent *ev);
+
+// A window this process created with CreateWindowExA.
+struct WindowRec {
+    Window xid = 0;
+    Window parent = 0;     // the X parent (the root for top-level windows)
+    WNDPROC proc = nullptr;
+    DWORD style = 0;
+    DWORD ex_style = 0;
+    int width = 0;
+    int height = 0;
+    bool saver_popup = false;   // full-screen topmost popup: override-redirect, raised, grabbing
+    bool mapped = false;
+    bool grabbed = false;
+    bool destroying = false;
+    // The pixel format set on the window and the GL child window that carries its visual.
+    int pixel_format = 0;
+    Window gl_child = 0;
+    Colormap gl_colormap = 0;
+    bool swap_interval_set = false;
+};
+
+WindowRec *find_window(HWND hwnd);
+WindowRec *find_window_xid(Window xid);
+inline Window xid_of(HWND hwnd) { return static_cast<Window>(reinterpret_cast<uintptr_t>(hwnd)); }
+inline HWND hwnd_of(Window xid) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(xid)); }
+
+// Device contexts: a window's (GetDC) or a memory one (CreateCompatibleDC).
+struct DcRec {
+    bool memory = false;
+    Window drawable = 0;    // the X window drawn on or read from (window DCs)
+    HWND hwnd = nullptr;    // the window it was obtained for (window DCs)
+    HBITMAP bitmap = nullptr; // the selected bitmap (memory DCs)
+};
+DcRec *find_dc(HDC hdc);
+HDC new_window_dc(HWND hwnd, Window drawable);
+bool release_window_dc(HDC hdc);
+void forget_window_dcs();
+
+// A fresh handle value, never reused in the run, so that a stale handle can never name a newer object.
+uintptr_t new_handle();
+
+// The GL-capable visuals of the screen in a fixed order: pixel format n is entry n - 1.
+struct PixelFormat {
+    XVisualInfo visual;
+    bool rgba = false;
+    bool double_buffer = false;
+    bool stereo = false;
+    int level = 0;
+    int buffer_size = 0;
+    int red = 0, green = 0, blue = 0, alpha = 0;
+    int depth_bits = 0, stencil_bits = 0, accum_bits = 0, aux_buffers = 0;
+    int samples = 0;
+};
+const std::vector<PixelFormat> &pixel_formats();
+// True when the server offers GLX at all.
+bool has_glx();
+// Whether the display's GLX extension string names this extension exactly.
+bool glx_extension_advertised(const char *name);
+
+// Called by user.cpp: the window's GL child is about to go away, so no context may stay current on it.
+void gl_forget_drawable(Window gl_child);
+// Called by shutdown: destroy every GL context before the connection closes.
+void gl_shutdown();
+void forget_pixel_formats();
+
+} // namespace x11
