@@ -1,5 +1,5 @@
-// The lighting map as the program carries it: format, the lit egg it shows, and the values the
-// ripples were tuned against.
+// The pictures the program carries: the lighting map (format, the lit egg it shows, and the values
+// the ripples were tuned against) and the application icon.
 #include "resources.h"
 
 #include <gtest/gtest.h>
@@ -126,6 +126,38 @@ TEST_F(Refmap, BrightnessFallsSteadilyFromTheHighlightToTheLowerRightRim)
         EXPECT_GE(value(x + 4, y), 100) << "row " << y;
         EXPECT_LE(value(x + 4, y), 125) << "row " << y;
     }
+}
+
+// The icon group names a 32x32 and a 16x16 image, each a 32-bit icon image of its own.
+TEST(AppIcon, GroupHoldsA32And16PixelImageWithAlpha)
+{
+    const BYTE *group = nullptr;
+    DWORD group_size = 0;
+    ASSERT_TRUE(find_resource(MAKEINTRESOURCEA(RT_GROUP_ICON_ID), "tidefold", &group, &group_size));
+    ASSERT_GE(group_size, 6u);
+    int count = group[4] | (group[5] << 8);
+    ASSERT_EQ(count, 2);
+    ASSERT_GE(group_size, 6u + 14u * count);
+    int sizes[2];
+    for (int i = 0; i < count; ++i) {
+        const BYTE *e = group + 6 + 14 * i;
+        sizes[i] = e[0];
+        EXPECT_EQ(e[6] | (e[7] << 8), 32) << "bits of image " << i;
+        WORD id = (WORD)(e[12] | (e[13] << 8));
+        const BYTE *img = nullptr;
+        DWORD img_size = 0;
+        ASSERT_TRUE(find_resource(MAKEINTRESOURCEA(RT_ICON_ID), MAKEINTRESOURCEA(id), &img, &img_size)) << id;
+        BITMAPINFOHEADER h;
+        ASSERT_GE(img_size, sizeof h);
+        memcpy(&h, img, sizeof h);
+        EXPECT_EQ(h.biWidth, sizes[i]);
+        EXPECT_EQ(h.biHeight, 2 * sizes[i]); // colour pixels and mask
+        EXPECT_EQ(h.biBitCount, 32);
+        int mask_row = ((sizes[i] + 31) / 32) * 4;
+        EXPECT_EQ(img_size, 40u + sizes[i] * sizes[i] * 4 + mask_row * sizes[i]);
+    }
+    EXPECT_EQ(sizes[0], 32);
+    EXPECT_EQ(sizes[1], 16);
 }
 
 } // namespace
