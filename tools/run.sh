@@ -22,9 +22,10 @@ exec 3< <(Xvfb -displayfd 1 -screen 0 "${size}x24" -noreset -nolisten tcp 2>/dev
 xvfb_pid=$!
 read -r -u 3 number
 export DISPLAY=":$number"
-trap 'kill $saver_pid 2>/dev/null || true; kill $xvfb_pid 2>/dev/null || true' EXIT
-/usr/bin/display -window root "$out/desktop.png" &
-wait $!
+saver_pid=""
+trap 'kill $saver_pid $xvfb_pid 2>/dev/null || true' EXIT
+# display sets the root background and then reports failure all the same.
+/usr/bin/display -window root "$out/desktop.png" || true
 build/tidefold /s &
 saver_pid=$!
 sleep 1

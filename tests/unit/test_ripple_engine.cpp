@@ -124,11 +124,12 @@ TEST_F(RippleEngine, FrontMovesVerticesOutwardByTheProfileBehindIt)
     place_ripple(16, 16, 208);
     ripple_dynamics();
     EXPECT_EQ(ripple[0].t, 208);
-    EXPECT_FLOAT_EQ(shift_x(21, 16), ripple_amplitude[48]);
-    EXPECT_FLOAT_EQ(shift_x(22, 16), ripple_amplitude[16]);
+    // dt + a - dt loses a few bits; neighbouring profile entries differ by far more.
+    EXPECT_NEAR(shift_x(21, 16), ripple_amplitude[48], 1e-6);
+    EXPECT_NEAR(shift_x(22, 16), ripple_amplitude[16], 1e-6);
     EXPECT_TRUE(at_rest(23, 16)) << "the front has not reached this vertex yet";
-    EXPECT_FLOAT_EQ(shift_x(11, 16), -ripple_amplitude[48]) << "outward on the left is towards -x";
-    EXPECT_FLOAT_EQ(ripple_vertex[21][16].n[0] - 0.5f, 2 * ripple_amplitude[48]);
+    EXPECT_NEAR(shift_x(11, 16), -ripple_amplitude[48], 1e-6) << "outward on the left is towards -x";
+    EXPECT_NEAR(ripple_vertex[21][16].n[0] - 0.5f, 2 * ripple_amplitude[48], 1e-6);
     EXPECT_TRUE(at_rest(16, 16)) << "the centre vertex is never moved";
 }
 
