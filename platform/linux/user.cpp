@@ -12,13 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <poll.h>
-#include <sys/socket.h>
 #include <deque>
 #include <map>
 #include <string>
-#include <strings.h>
 #include <vector>
+
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
 
 namespace x11 {
 namespace {

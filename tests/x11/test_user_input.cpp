@@ -206,22 +206,6 @@ TEST_F(Input, PeekingNeverWaitsAndNoRemoveLeavesTheMessage)
     EXPECT_FALSE(PeekMessageA(nullptr, NULL, 0, 0, PM_REMOVE));
 }
 
-TEST_F(Input, QuitCarriesTheExitCodeAndReachesNoWindow)
-{
-    ASSERT_TRUE(start());
-    HWND hwnd = saver_at(10, 10);
-    ASSERT_NE(hwnd, nullptr);
-    PostQuitMessage(42);
-    MSG msg;
-    EXPECT_FALSE(PeekMessageA(&msg, hwnd, 0, 0, PM_REMOVE)) << "the quit request belongs to no window";
-    ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, (UINT)WM_QUIT);
-    EXPECT_EQ(msg.wParam, 42u);
-    EXPECT_EQ(msg.hwnd, nullptr);
-    EXPECT_EQ(DispatchMessageA(&msg), 0);
-    EXPECT_TRUE(recorded.empty());
-}
-
 TEST_F(Input, CursorCountHidesAndShowsThePointer)
 {
     ASSERT_TRUE(start());

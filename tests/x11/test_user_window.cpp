@@ -340,30 +340,6 @@ TEST_F(Windows, WindowManagerCloseBecomesSystemCommandClose)
     EXPECT_EQ(count(WM_CLOSE), 1);
 }
 
-TEST_F(Windows, SizeChangesFromOutsideArriveAsSize)
-{
-    ASSERT_TRUE(start());
-    HWND hwnd = create_toplevel(10, 10, 100, 80);
-    ASSERT_NE(hwnd, nullptr);
-    recorded.clear();
-    XResizeWindow(other, x11::xid_of(hwnd), 150, 90);
-    XSync(other, False);
-    ASSERT_TRUE(pump_until([] { return count(WM_SIZE) > 0; }));
-    EXPECT_EQ(last(WM_SIZE)->lParam, MAKELPARAM(150, 90));
-    RECT r;
-    ASSERT_TRUE(GetClientRect(hwnd, &r));
-    EXPECT_EQ(r.right, 150);
-    EXPECT_EQ(r.bottom, 90);
-    // Moving without resizing is no size change.
-    XMoveWindow(other, x11::xid_of(hwnd), 30, 30);
-    XSync(other, False);
-    for (int i = 0; i < 10; i++) {
-        pump();
-        Sleep(5);
-    }
-    EXPECT_EQ(count(WM_SIZE), 1);
-}
-
 TEST_F(Windows, ScreenMetricsAndDesktop)
 {
     ASSERT_TRUE(start(1021, 700));

@@ -161,7 +161,19 @@ TEST_F(GlWindow, GlChildFollowsTheWindowAndLeavesInputToIt)
     XResizeWindow(other, win, 200, 120);
     XSync(other, False);
     ASSERT_TRUE(pump_until([] { return count(WM_SIZE) > 1; }));
+    EXPECT_EQ(last(WM_SIZE)->lParam, MAKELPARAM(200, 120));
+    RECT client;
+    ASSERT_TRUE(GetClientRect(hwnd, &client));
+    EXPECT_EQ(client.right, 200);
+    EXPECT_EQ(client.bottom, 120);
+    // Moving without resizing is no size change.
+    XMoveWindow(other, win, 5, 5);
     XSync(other, False);
+    for (int i = 0; i < 10; i++) {
+        pump();
+        Sleep(5);
+    }
+    EXPECT_EQ(count(WM_SIZE), 2);
     XWindowAttributes wa;
     ASSERT_TRUE(XGetWindowAttributes(other, gl_child, &wa));
     EXPECT_EQ(wa.width, 200);
@@ -177,7 +189,7 @@ TEST_F(GlWindow, GlChildFollowsTheWindowAndLeavesInputToIt)
         SwapBuffers(dc);
         wglMakeCurrent(NULL, NULL);
     }
-    EXPECT_EQ(screen_at(199, 119), 0xFFFF00u);
+    EXPECT_EQ(screen_at(5 + 199, 5 + 119), 0xFFFF00u);
 
     // A click on the picture reaches the window.
     recorded.clear();
@@ -186,7 +198,7 @@ TEST_F(GlWindow, GlChildFollowsTheWindowAndLeavesInputToIt)
     button(1, false);
     ASSERT_TRUE(pump_until([] { return count(WM_LBUTTONUP) > 0; }));
     EXPECT_EQ(last(WM_LBUTTONUP)->hwnd, hwnd);
-    EXPECT_EQ(last(WM_LBUTTONUP)->lParam, MAKELPARAM(150, 100));
+    EXPECT_EQ(last(WM_LBUTTONUP)->lParam, MAKELPARAM(145, 95));
     wglDeleteContext(rc);
 }
 
