@@ -58,6 +58,15 @@ double Picture::black_fraction() const
     return pixels.empty() ? 1 : (double)dark / pixels.size();
 }
 
+double Picture::channel_mean(int shift, int x0, int x1, int y0, int y1) const
+{
+    double sum = 0;
+    long n = 0;
+    for (int y = y0; y < y1 && y < height; y++)
+        for (int x = x0; x < x1 && x < width; x++, n++) sum += (pixels[(size_t)y * width + x] >> shift) & 255;
+    return n ? sum / n : 0;
+}
+
 bool SaverSession::start_display(int width, int height)
 {
     width_ = width;

@@ -1,7 +1,7 @@
 // The full-screen saver as a user meets it: the rippling desktop, and what ends it.
-#include "harness.h"
-
 #include <gtest/gtest.h>
+
+#include "harness.h"
 
 namespace {
 
@@ -38,12 +38,18 @@ TEST_F(FullScreenSaver, ShowsTheDesktopRipplingInItsOwnColours)
     Picture a = s.screenshot();
     sleep_ms(400);
     Picture b = s.screenshot();
-    EXPECT_LT(a.black_fraction(), 0.05) << "the screen is black";
-    EXPECT_GT(a.mean_difference(b), 0.05) << "the picture does not move";
-    // The rippling picture is the desktop, slightly displaced: close on average, not identical.
-    EXPECT_GT(a.mean_difference(desktop), 0.05);
-    EXPECT_LT(a.mean_difference(desktop), 25.0);
-    EXPECT_NEAR(a.mean_brightness(), desktop.mean_brightness(), 6.0);
+    // Ripples may pull in the black texture beyond the picture near the edges, never much more.
+    EXPECT_LT(a.black_fraction(), 0.3) << "the screen is black";
+    EXPECT_GT(a.mean_difference(b), 0.5) << "the picture does not move";
+    EXPECT_GT(a.mean_difference(desktop), 0.5) << "the picture does not ripple";
+    // The known desktop has red growing to the right and green growing downwards, blue in
+    // between: the saver keeps that, so channels are neither swapped nor the picture flipped.
+    int w = kWidth, h = kHeight;
+    for (const Picture *p : {&desktop, &a}) {
+        EXPECT_GT(p->channel_mean(16, w * 3 / 4, w, h / 8, h * 7 / 8), p->channel_mean(16, 0, w / 4, h / 8, h * 7 / 8) + 60);
+        EXPECT_GT(p->channel_mean(8, 0, w, h * 5 / 8, h * 7 / 8), p->channel_mean(8, 0, w, h / 8, h * 3 / 8) + 60);
+    }
+    EXPECT_NEAR(a.channel_mean(0, 0, w, h / 8, h * 7 / 8), desktop.channel_mean(0, 0, w, h / 8, h * 7 / 8), 25);
     s.key("Escape", true, true);
     expect_closed("a key");
 }
@@ -102,6 +108,7 @@ TEST_F(FullScreenSaver, SmallMovesAddingUpPastTenPixelsClose)
 
 TEST_F(FullScreenSaver, KeyReleaseAndWheelDoNotClose)
 {
+    XAutoRepeatOff(s.dpy()); // a key held down would otherwise repeat its press
     s.key("b", true, false); // held down before the saver starts
     start_saver();
     s.key("b", false, true);

@@ -195,11 +195,14 @@ TEST_F(Drawing, LightingPassAloneIsTheMapsCentreGreyAtRest)
     ss_draw(hWnd);
     std::vector<unsigned> shown = screen();
     for (size_t i = 0; i < shown.size(); i += 997) {
+        // The grid's right and top edges fall a fraction of a pixel past the last pixel centres;
+        // with the rasterizer's sub-pixel snapping that last column and row may stay undrawn.
+        if (i % kW == kW - 1 || i / kW == 0) continue;
         unsigned v = shown[i];
         int r = (v >> 16) & 255, g = (v >> 8) & 255, b = v & 255;
         EXPECT_EQ(r, g);
         EXPECT_EQ(g, b);
-        EXPECT_NEAR(r, 51, 6);
+        EXPECT_NEAR(r, 51, 6) << "pixel " << i % kW << "," << i / kW;
     }
 }
 
