@@ -1,0 +1,166 @@
+// Internals of the dialog service shared with its tests: the dialog template reader, the control
+// kinds the Linux layer builds, dialog-unit arithmetic, and read-back of live dialogs.
+#pragma once
+
+#include "win32.h"
+
+#include <string>
+#include <vector>
+
+// One control of a DLGTEMPLATEEX. Strings are UTF-8.
+struct DialogItemTemplate {
+    DWORD help_id = 0;
+    DWORD ex_style = 0;
+    DWORD style = 0;
+    int x = 0, y = 0, cx = 0, cy = 0; // dialog units
+    int id = 0;                       // a DWORD in the template: 0xFFFFFFFF reads as -1
+    WORD class_atom = 0;              // 0x80 button, 0x81 edit, 0x82 static...; 0 when named
+    std::string class_name;           // as written in the template, when not an atom
+    bool title_is_ordinal = false;
+    WORD title_ordinal = 0;
+    std::string title;
+    std::vector<BYTE> extra; // creation data handed to the control
+};
+
+// A whole DLGTEMPLATEEX: the dialog's own fields, its font and its controls in template order.
+struct DialogTemplate {
+    DWORD help_id = 0;
+    DWORD ex_style = 0;
+    DWORD style = 0;
+    int x = 0, y = 0, cx = 0, cy = 0;
+    bool menu_is_ordinal = false;
+    WORD menu_ordinal = 0;
+    std::string menu;
+    bool class_is_ordinal = false;
+    WORD class_ordinal = 0;
+    std::string window_class;
+    std::string title;
+    bool has_font = false; // DS_SETFONT
+    int point_size = 0;
+    int weight = 0;
+    bool italic = false;
+    int charset = 0;
+    std::string typeface;
+    std::vector<DialogItemTemplate> items;
+};
+
+#ifndef DS_SETFONT
+#define DS_SETFONT 0x40L
+#endif
+#ifndef DS_MODALFRAME
+#define DS_MODALFRAME 0x80L
+#endif
+#ifndef DS_3DLOOK
+#define DS_3DLOOK 0x04L
+#endif
+#ifndef DS_CONTEXTHELP
+#define DS_CONTEXTHELP 0x2000L
+#endif
+
+#ifndef BS_TYPEMASK
+#define BS_TYPEMASK 0x0FL
+#endif
+#ifndef BS_PUSHBUTTON
+#define BS_PUSHBUTTON 0x00L
+#endif
+#ifndef BS_DEFPUSHBUTTON
+#define BS_DEFPUSHBUTTON 0x01L
+#endif
+#ifndef BS_CHECKBOX
+#define BS_CHECKBOX 0x02L
+#endif
+#ifndef BS_AUTOCHECKBOX
+#define BS_AUTOCHECKBOX 0x03L
+#endif
+#ifndef BS_CENTER
+#define BS_CENTER 0x300L
+#endif
+#ifndef SS_TYPEMASK
+#define SS_TYPEMASK 0x1FL
+#endif
+#ifndef SS_LEFT
+#define SS_LEFT 0x00L
+#endif
+#ifndef SS_CENTER
+#define SS_CENTER 0x01L
+#endif
+#ifndef SS_RIGHT
+#define SS_RIGHT 0x02L
+#endif
+#ifndef SS_NOPREFIX
+#define SS_NOPREFIX 0x80L
+#endif
+#ifndef ES_MULTILINE
+#define ES_MULTILINE 0x04L
+#endif
+#ifndef ES_READONLY
+#define ES_READONLY 0x800L
+#endif
+#ifndef TBS_VERT
+#define TBS_VERT 0x02L
+#endif
+#ifndef TBS_TOP
+#define TBS_TOP 0x04L
+#endif
+#ifndef TBS_BOTH
+#define TBS_BOTH 0x08L
+#endif
+#ifndef TBS_NOTICKS
+#define TBS_NOTICKS 0x10L
+#endif
+
+// Reads a DLGTEMPLATEEX. Every field is bounds-checked against size: a truncated or malformed
+// template, or a plain DLGTEMPLATE, gives false and leaves *out unspecified.
+bool parse_dialog_template(const BYTE *data, size_t size, DialogTemplate *out);
+
+enum class DialogControlKind {
+    Unsupported,
+    PushButton,   // BS_PUSHBUTTON, BS_DEFPUSHBUTTON
+    CheckBox,     // BS_CHECKBOX: tells the dialog, the procedure sets the state
+    AutoCheckBox, // BS_AUTOCHECKBOX: toggles itself, then tells the dialog
+    Text,         // static SS_LEFT, SS_CENTER, SS_RIGHT
+    Edit,         // edit control
+    Slider,       // "msctls_trackbar32"
+};
+
+// The kind of control an item builds, from its class (atom or name, any case) and style.
+DialogControlKind dialog_control_kind(const DialogItemTemplate &item);
+
+// Dialog units to pixels, rounded as MapDialogRect rounds: horizontal units are a quarter of the
+// average character width, vertical ones an eighth of the character height.
+int dlu_to_px_x(int dlu, int base_x);
+int dlu_to_px_y(int dlu, int base_y);
+
+// Windows' average character width: the extent of the 52 letters divided by 52, rounded.
+int average_char_width(int extent_of_alphabet);
+
+// A control text in GTK's mnemonic form: "&x" marks x as the mnemonic ("_x"), "&&" is a plain
+// ampersand and underscores are doubled.
+std::string dialog_text_to_gtk(const std::string &text);
+
+// Read-back of the running dialogs, for tests driving them from the outside.
+struct DialogInfo {
+    std::string title;
+    int x = 0, y = 0;                  // screen position of the client area, pixels
+    int width = 0, height = 0;         // client size, pixels
+    int base_x = 0, base_y = 0;        // dialog base units in use
+    double font_points = 0;            // size of the dialog's text font
+    unsigned long xid = 0;             // X window of the dialog
+    bool resizable = true;
+};
+
+struct DialogControlInfo {
+    DialogControlKind kind = DialogControlKind::Unsupported;
+    std::string text;                  // label text or edit contents, UTF-8, mnemonics as in the template
+    int checked = 0;                   // check boxes: 1 when checked
+    int pos = 0, range_min = 0, range_max = 0; // sliders
+    int x = 0, y = 0, width = 0, height = 0;   // screen rectangle GTK gave the control, pixels
+    bool focused = false;
+    bool tab_stop = false;
+    bool fits = true;                  // the text fits its box at the dialog's font size
+};
+
+// The innermost dialog now running modally, or NULL.
+HWND dialog_innermost(void);
+bool dialog_info(HWND hDlg, DialogInfo *out);
+bool dialog_control_info(HWND hDlg, int id, DialogControlInfo *out);
