@@ -13,7 +13,7 @@ set(RES_CPP ${CMAKE_BINARY_DIR}/tidefold_res.cpp)
 add_custom_command(OUTPUT ${RES_FILE}
   COMMAND ${WINDRES} -O res -I ${CMAKE_SOURCE_DIR}/resources -o ${RES_FILE} ${CMAKE_SOURCE_DIR}/resources/tidefold.rc
   WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/resources
-  DEPENDS resources/tidefold.rc resources/res.h resources/refmap.bmp resources/tidefold.ico
+  DEPENDS resources/tidefold.rc resources/res.h resources/refmap.bmp resources/tidefold.ico resources/tidefold.manifest
   COMMENT "Compiling the resource script")
 add_custom_command(OUTPUT ${RES_CPP}
   COMMAND ${CMAKE_COMMAND} -DIN=${RES_FILE} -DOUT=${RES_CPP} -DNAME=tidefold_res_data -DNAME_SIZE=tidefold_res_size

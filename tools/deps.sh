@@ -8,7 +8,7 @@ PACKAGES=(
   libgtk-3-dev libglib2.0-dev
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  xvfb xdotool x11-utils x11-apps imagemagick
+  xvfb xdotool x11-utils x11-apps imagemagick wine64
 )
 
 missing=()

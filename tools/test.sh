@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds everything and runs every test: installs what is missing, cross-builds both Windows
-# targets, builds and tests the sanitizer configuration, then the normal Linux build.
+# targets and tests them (statically, and the 64-bit one under wine64), builds and tests the
+# sanitizer configuration, then the normal Linux build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -14,6 +15,9 @@ for arch in i686 x86_64; do
         -DCMAKE_BUILD_TYPE=Release > "build-win-$arch.log" 2>&1 || { cat "build-win-$arch.log"; exit 1; }
   cmake --build "build-win-$arch" -j "$JOBS"
 done
+
+echo "== Windows builds under wine64"
+bash tools/test_wine.sh "$ROOT/build-win-x86_64" "$ROOT/build-win-i686"
 
 echo "== Sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake -S . -B build-asan -DTIDEFOLD_SANITIZE=ON -DTIDEFOLD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug > /dev/null
