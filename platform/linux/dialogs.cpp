@@ -317,16 +317,28 @@ XIOErrorHandler outer_io_error_handler;
 // GDK installs process-wide Xlib error handlers that ignore errors on displays it did not open.
 // These send each display's errors to its own handler, so the window layer's connection keeps
 // recording failures instead of losing them.
+// A handler installed after ours may chain back to us for displays it does not know; the guard
+// stops that from going round in circles.
 int chained_error_handler(Display *dpy, XErrorEvent *ev)
 {
-    if (dpy == gdk_xdisplay) return gdk_error_handler ? gdk_error_handler(dpy, ev) : 0;
-    return outer_error_handler ? outer_error_handler(dpy, ev) : 0;
+    static bool inside;
+    if (inside) return 0;
+    inside = true;
+    int r = 0;
+    if (dpy == gdk_xdisplay) r = gdk_error_handler ? gdk_error_handler(dpy, ev) : 0;
+    else if (outer_error_handler) r = outer_error_handler(dpy, ev);
+    inside = false;
+    return r;
 }
 
 int chained_io_error_handler(Display *dpy)
 {
-    if (dpy == gdk_xdisplay || !outer_io_error_handler) return gdk_io_error_handler(dpy);
-    return outer_io_error_handler(dpy);
+    static bool inside;
+    if (inside || dpy == gdk_xdisplay || !outer_io_error_handler) return gdk_io_error_handler(dpy);
+    inside = true;
+    int r = outer_io_error_handler(dpy);
+    inside = false;
+    return r;
 }
 
 void quiet_gtk_message(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
@@ -420,7 +432,9 @@ struct Dialog {
     GtkCssProvider *css = nullptr;
     std::string css_class;
     std::string family;
-    double points = 0;
+    double nominal_points = 0; // the size the layout is measured in
+    double points = 0;         // the size texts are drawn in
+    bool built = false;
     int base_x = 0, base_y = 0;
     int width = 0, height = 0;
     bool ended = false;
@@ -769,33 +783,47 @@ bool text_fits(Dialog *d, Control *c, double points)
     }
 }
 
-// What each control needs besides its text (padding, the check mark), measured at the nominal
-// size; then the largest font size at which every text fits its box. The layout itself stays
-// in the nominal size's units, so a smaller font never moves or shrinks a control.
-void fit_font(Dialog *d)
+// What each control needs besides its text (padding, the check mark), measured once at the
+// nominal size with the widgets free of their boxes.
+void measure_overheads(Dialog *d)
 {
-    double nominal = d->points;
     for (Control *c : d->controls) {
-        if (!c->label && c->kind != DialogControlKind::Edit) continue;
-        int min_w, nat_w, tw = 0, th;
-        gtk_widget_get_preferred_width(c->kind == DialogControlKind::Edit ? c->focus : c->widget, &min_w, &nat_w);
-        if (c->label) {
-            text_extent(d, plain_text(c), nominal, 0, &tw, &th);
-            c->overhead = std::max(0, nat_w - (c->text.empty() ? 0 : tw));
-        } else {
-            int lm = gtk_text_view_get_left_margin(GTK_TEXT_VIEW(c->focus));
-            int rm = gtk_text_view_get_right_margin(GTK_TEXT_VIEW(c->focus));
-            c->overhead = lm + rm;
+        if (c->kind == DialogControlKind::Edit) {
+            c->overhead = gtk_text_view_get_left_margin(GTK_TEXT_VIEW(c->focus)) +
+                          gtk_text_view_get_right_margin(GTK_TEXT_VIEW(c->focus));
+        } else if (c->label) {
+            int min_w, nat_w, tw = 0, th;
+            gtk_widget_set_size_request(c->widget, -1, -1);
+            gtk_widget_get_preferred_width(c->widget, &min_w, &nat_w);
+            gtk_widget_set_size_request(c->widget, c->w, c->h);
+            if (!c->text.empty()) text_extent(d, plain_text(c), d->nominal_points, 0, &tw, &th);
+            c->overhead = std::max(0, nat_w - tw);
         }
     }
-    double points = nominal;
-    for (; points > nominal * 0.6; points -= 0.25) {
+}
+
+// The largest font size, at most the one in use, at which every text fits its box; the layout
+// stays in the nominal size's units, so a smaller font never moves or shrinks a control.
+void fit_font(Dialog *d)
+{
+    double points = d->points;
+    for (; points > d->nominal_points * 0.6; points -= 0.25) {
         bool all = true;
         for (Control *c : d->controls) all = all && text_fits(d, c, points);
         if (all) break;
     }
     for (Control *c : d->controls) c->fits = text_fits(d, c, points);
-    if (points != nominal) set_dialog_css(d, points);
+    if (points != d->points) set_dialog_css(d, points);
+}
+
+// A text set by the program: when it does not fit, the whole dialog's font gets smaller.
+void change_text(Control *c, const std::string &text)
+{
+    set_control_text(c, text);
+    Dialog *d = c->dlg;
+    if (!d->built) return;
+    c->fits = text_fits(d, c, d->points);
+    if (!c->fits) fit_font(d);
 }
 
 // Builds the dialog's window from its template; it is not shown yet.
@@ -812,11 +840,12 @@ void build_dialog(Dialog *d)
     // desktop font at 8/10 of its size keeps the layout in proportion and follows its settings.
     double points;
     default_font(&d->family, &points);
-    set_dialog_css(d, points * 0.8);
+    d->nominal_points = points * 0.8;
+    set_dialog_css(d, d->nominal_points);
 
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     int aw, ah;
-    text_extent(d, alphabet, d->points, 0, &aw, &ah);
+    text_extent(d, alphabet, d->nominal_points, 0, &aw, &ah);
     d->base_x = average_char_width(aw);
     d->base_y = std::max(1, ah);
     d->width = dlu_to_px_x(d->tpl.cx, d->base_x);
@@ -846,8 +875,10 @@ void build_dialog(Dialog *d)
         set_control_text(c, item.title_is_ordinal ? std::string() : item.title);
         if (!(item.style & WS_VISIBLE)) gtk_widget_set_no_show_all(c->widget, TRUE);
     }
+    gtk_widget_show_all(d->fixed); // hidden widgets measure as nothing
+    measure_overheads(d);
     fit_font(d);
-    gtk_widget_show_all(d->fixed);
+    d->built = true;
 
     // Position (x, y) is relative to the owner's client area, or to the screen without one.
     int ox = 0, oy = 0;
@@ -1004,7 +1035,7 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         slider_range(c, &lo, &hi);
         return Msg == TBM_GETRANGEMIN ? lo : hi;
     }
-    case WM_SETTEXT: set_control_text(c, ansi_to_utf8((LPCSTR)lParam)); return TRUE;
+    case WM_SETTEXT: change_text(c, ansi_to_utf8((LPCSTR)lParam)); return TRUE;
     default: return 0;
     }
 }
@@ -1014,7 +1045,7 @@ BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString)
     Dialog *d = find_dialog(hDlg);
     Control *c = d ? control_by_id(d, nIDDlgItem) : nullptr;
     if (!c) return FALSE;
-    set_control_text(c, ansi_to_utf8(lpString));
+    change_text(c, ansi_to_utf8(lpString));
     return TRUE;
 }
 

@@ -310,6 +310,31 @@ protected:
         XSync(dpy_, False);
     }
 
+    // A viewable top-level window with the given title, or 0.
+    Window find_window_named(const std::string &title)
+    {
+        Atom net_wm_name = XInternAtom(dpy_, "_NET_WM_NAME", False);
+        Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False);
+        Window root, parent, *children = nullptr, found = 0;
+        unsigned n = 0;
+        XQueryTree(dpy_, DefaultRootWindow(dpy_), &root, &parent, &children, &n);
+        for (unsigned i = 0; i < n && !found; i++) {
+            Atom type;
+            int format;
+            unsigned long count, after;
+            unsigned char *prop = nullptr;
+            XWindowAttributes wa;
+            if (XGetWindowAttributes(dpy_, children[i], &wa) && wa.map_state == IsViewable &&
+                XGetWindowProperty(dpy_, children[i], net_wm_name, 0, 64, False, utf8, &type, &format, &count,
+                                   &after, &prop) == Success &&
+                prop && std::string((char *)prop, count) == title)
+                found = children[i];
+            if (prop) XFree(prop);
+        }
+        if (children) XFree(children);
+        return found;
+    }
+
     std::string texture_text() { return ctl(IDC_TEXTURE_SIZE).text; }
 
     // Clicks a button and waits for the texture-size line to read the given size.
@@ -432,6 +457,21 @@ TEST_F(ConfigDialog, ControlsSitAtTheirTemplatePlacesAndTextsFit)
     CtlState caption = ctl(-1);
     EXPECT_EQ(caption.text, "Ripple speed");
     EXPECT_TRUE(caption.fits);
+}
+
+TEST_F(ConfigDialog, TextsShrinkRatherThanClipWithASmallDesktopFont)
+{
+    // Check marks and button padding keep their size while the layout follows the tiny font,
+    // so only a smaller text can fit the boxes.
+    std::filesystem::create_directories(dir_ + "/config/gtk-3.0");
+    std::ofstream(dir_ + "/config/gtk-3.0/settings.ini") << "[Settings]\ngtk-font-name=Sans 6\n";
+    start_config();
+    DlgState d = wait_dialog("Configure...");
+    EXPECT_LT(d.points, 6 * 0.8);
+    for (int id : kConfigTabOrder) EXPECT_TRUE(ctl(id).fits) << id;
+    EXPECT_TRUE(ctl(IDC_TEXTURE_SIZE).fits);
+    EXPECT_TRUE(ctl(-1).fits);
+    EXPECT_EQ(d.width, dlu_to_px_x(240, d.base_x)) << "the layout keeps the nominal font's units";
 }
 
 TEST_F(ConfigDialog, PlusAndMinusFrom1024StopAt64And2048)
@@ -633,30 +673,10 @@ TEST_F(MessageBoxTest, ShowsTextAndCaptionAndReturnsOkOnEnter)
     start_child([] {
         return MessageBoxA(nullptr, "ChoosePixelFormat() failed:  Cannot find format specified.", "Error", MB_OK);
     });
-    // The box is found by its title on the screen.
-    Window found = 0;
-    Atom net_wm_name = XInternAtom(dpy_, "_NET_WM_NAME", False);
-    Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False);
     EXPECT_TRUE(wait_until([&] {
-        Window root, parent, *children = nullptr;
-        unsigned n = 0;
-        XQueryTree(dpy_, DefaultRootWindow(dpy_), &root, &parent, &children, &n);
-        for (unsigned i = 0; i < n && !found; i++) {
-            Atom type;
-            int format;
-            unsigned long count, after;
-            unsigned char *prop = nullptr;
-            XWindowAttributes wa;
-            if (XGetWindowAttributes(dpy_, children[i], &wa) && wa.map_state == IsViewable &&
-                XGetWindowProperty(dpy_, children[i], net_wm_name, 0, 64, False, utf8, &type, &format, &count,
-                                   &after, &prop) == Success &&
-                prop && std::string((char *)prop, count) == "Error")
-                found = children[i];
-            if (prop) XFree(prop);
-        }
-        if (children) XFree(children);
-        return found != 0 && input_focus() == found;
-    }));
+        Window w = find_window_named("Error");
+        return w && input_focus() == w;
+    })) << "a box titled Error with the keyboard focus";
     EXPECT_TRUE(alive()) << "the box waits for the user";
     key("Return");
     EXPECT_EQ(wait_exit(), IDOK);
@@ -687,4 +707,35 @@ TEST_F(MessageBoxTest, RunsInsideAnotherDialogAndLeavesItWorking)
     wait_dialog("Configure...");
     key("Escape");
     EXPECT_EQ(wait_exit(), 7) << "DialogBoxParamA returns what EndDialog was given";
+}
+
+TEST_F(MessageBoxTest, ShowsWhileAWindowIsBeingCreated)
+{
+    // As a failed pixel format shows it: from the creation message, inside CreateWindowExA, with
+    // the window layer's own display connection open beside GTK's.
+    start_child([] {
+        static int answer = -1;
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = [](HWND h, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+            if (msg == WM_CREATE) answer = MessageBoxA(nullptr, "During creation", "Error", MB_OK);
+            return DefWindowProcA(h, msg, w, l);
+        };
+        wc.lpszClassName = "dialogtest";
+        if (!RegisterClassA(&wc)) return 10;
+        HWND w = CreateWindowExA(0, "dialogtest", "dialogtest", WS_POPUP | WS_VISIBLE, 0, 0, 64, 64, nullptr,
+                                 nullptr, nullptr, nullptr);
+        if (!w) return 11;
+        if (answer != IDOK) return 12;
+        // The window layer still works after GTK has come and gone.
+        RECT r;
+        if (!GetClientRect(w, &r) || r.right != 64) return 13;
+        DestroyWindow(w);
+        return 0;
+    });
+    EXPECT_TRUE(wait_until([&] {
+        Window w = find_window_named("Error");
+        return w && input_focus() == w;
+    }));
+    key("Return");
+    EXPECT_EQ(wait_exit(), 0);
 }
