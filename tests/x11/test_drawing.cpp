@@ -1,6 +1,7 @@
 // The effect's GL side: start-up, projection, the two passes, the frame driver and shutdown.
 #include "ripple.h"
 #include "ssaver.h"
+#include "effect_fixture.h"
 #include "xvfb.h"
 
 #include <GL/gl.h>
@@ -25,15 +26,7 @@ protected:
             for (int x = 0; x < kW; x++)
                 desktop[(size_t)y * kW + x] = ((x * 255 / kW) << 16) | ((y * 255 / kH) << 8) | 128;
         ASSERT_TRUE(paint_root(xvfb.display(), kW, kH, desktop.data()));
-        char tmpl[] = "/tmp/tidefold-draw-XXXXXX";
-        ASSERT_TRUE(mkdtemp(tmpl));
-        setenv("XDG_CONFIG_HOME", tmpl, 1);
-        nScreenWidth = GetSystemMetrics(SM_CXSCREEN);
-        nScreenHeight = GetSystemMetrics(SM_CYSCREEN);
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = ScreenSaverProc;
-        wc.lpszClassName = "screensaver";
-        RegisterClassA(&wc);
+        ASSERT_TRUE(prepare_saver_class());
         ss_mode = SS_MODE_PREVIEW;
     }
     void TearDown() override

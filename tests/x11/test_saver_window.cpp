@@ -3,6 +3,7 @@
 
 #include "ripple.h"
 #include "ssaver.h"
+#include "effect_fixture.h"
 #include "xvfb.h"
 
 #include <X11/Xlib.h>
@@ -15,15 +16,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(xvfb.start(640, 480, 24));
-        char tmpl[] = "/tmp/tidefold-sw-XXXXXX";
-        ASSERT_TRUE(mkdtemp(tmpl));
-        setenv("XDG_CONFIG_HOME", tmpl, 1);
-        nScreenWidth = GetSystemMetrics(SM_CXSCREEN);
-        nScreenHeight = GetSystemMetrics(SM_CYSCREEN);
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = ScreenSaverProc;
-        wc.lpszClassName = "screensaver";
-        RegisterClassA(&wc);
+        ASSERT_TRUE(prepare_saver_class());
     }
     void TearDown() override
     {
