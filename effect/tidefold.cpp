@@ -329,7 +329,8 @@ static void load_desktop_texture(HDC hScreenDC, HDC hMemDC, BITMAPINFO *info, un
 }
 
 // Reads the lighting map from the resources into the capture buffer and makes texture 1 from it.
-static void load_lighting_texture(HDC hScreenDC, HDC hMemDC, BITMAPINFO *info, unsigned char *capture)
+// Done with the device contexts once the map is read, it lets them go.
+static void load_lighting_texture(HWND hDesktop, HDC hScreenDC, HDC hMemDC, BITMAPINFO *info, unsigned char *capture)
 {
     HBITMAP hMap = LoadBitmapA(hInst, "refmap");
     HGDIOBJ hOld = SelectObject(hMemDC, hMap);
@@ -343,6 +344,7 @@ static void load_lighting_texture(HDC hScreenDC, HDC hMemDC, BITMAPINFO *info, u
     SelectObject(hMemDC, hOld);
     DeleteObject(hMap);
     DeleteDC(hMemDC);
+    ReleaseDC(hDesktop, hScreenDC);
     if (texture && capture) {
         copy_and_reorder_image(texture, MAP_SIZE, MAP_SIZE, capture, MAP_SIZE, MAP_SIZE);
         load_texture(texture_names[1], texture, MAP_SIZE, MAP_SIZE);
@@ -376,8 +378,7 @@ void image_init(void)
     unsigned char *capture = (unsigned char *)calloc(capture_bytes, 1);
 
     load_desktop_texture(hScreenDC, hMemDC, &info, capture);
-    load_lighting_texture(hScreenDC, hMemDC, &info, capture);
-    ReleaseDC(hDesktop, hScreenDC);
+    load_lighting_texture(hDesktop, hScreenDC, hMemDC, &info, capture);
     free(capture);
 }
 
