@@ -19,6 +19,7 @@ typedef struct {
     float t[2];  // current desktop coordinate: dt plus the ripple displacement
     float n[2];  // current lighting-map coordinate: (0.5, 0.5) plus twice the displacement
 } RIPPLE_VERTEX;
+static_assert(sizeof(RIPPLE_VERTEX) == 32, "the grid is drawn with a stride of one 32-byte record");
 
 // Unit direction and distance (in 1/32 cell) for one grid offset.
 typedef struct {
