@@ -32,3 +32,6 @@ target_link_libraries(tidefold_core PUBLIC tidefold_platform)
 
 add_executable(tidefold platform/linux/entry.cpp)
 target_link_libraries(tidefold PRIVATE tidefold_core)
+
+include(cmake/install.cmake)
+include(cmake/package.cmake)

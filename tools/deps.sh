@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   xvfb xdotool x11-utils x11-apps imagemagick wine64
+  xscreensaver dpkg-dev lintian desktop-file-utils
 )
 
 missing=()

@@ -1,6 +1,7 @@
 // Device contexts, bitmaps, the screen capture and pixel formats, over Xlib and GLX.
 #include "x11.h"
 
+#include "embed.h"
 #include "resources.h"
 
 #include <algorithm>
@@ -90,9 +91,10 @@ int channel_bits(unsigned long mask)
 // through the colormap for the palette visuals.
 class PixelDecoder {
 public:
-    PixelDecoder(Display *dpy, const XWindowAttributes &wa)
+    PixelDecoder(Display *dpy, const XWindowAttributes &wa) : PixelDecoder(dpy, wa.visual, wa.colormap) {}
+
+    PixelDecoder(Display *dpy, Visual *v, Colormap colormap)
     {
-        Visual *v = wa.visual;
         true_colour_ = v->c_class == TrueColor || v->c_class == DirectColor;
         if (true_colour_) {
             const unsigned long masks[3] = {v->red_mask, v->green_mask, v->blue_mask};
@@ -106,7 +108,7 @@ public:
         int entries = std::min(v->map_entries, 4096);
         std::vector<XColor> colours(entries);
         for (int i = 0; i < entries; i++) colours[i].pixel = static_cast<unsigned long>(i);
-        if (entries > 0) XQueryColors(dpy, wa.colormap, colours.data(), entries);
+        if (entries > 0) XQueryColors(dpy, colormap, colours.data(), entries);
         lut_.resize(entries);
         for (int i = 0; i < entries; i++)
             lut_[i] = (uint32_t(colours[i].red >> 8) << 16) | (uint32_t(colours[i].green >> 8) << 8) |
@@ -137,6 +139,36 @@ private:
     std::vector<uint32_t> lut_;
 };
 
+// Shrinks a span of length len starting at s until it lies within lo..hi; d, its counterpart on
+// the other side of a copy, moves along.
+void clip(int &s, int &d, int &len, int lo, int hi)
+{
+    if (s < lo) {
+        d += lo - s;
+        len -= lo - s;
+        s = lo;
+    }
+    if (s + len > hi) len = hi - s;
+}
+
+// Reads a rectangle of an X drawable into a bitmap at (dx, dy), its pixels decoded for visual.
+bool read_drawable(Display *dpy, ErrorTrap &trap, Drawable src, int sx, int sy, BitmapRec &dst, int dx, int dy, int w,
+                   int h, const PixelDecoder &decode)
+{
+    if (w <= 0 || h <= 0) return true;
+    XImage *img = XGetImage(dpy, src, sx, sy, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes, ZPixmap);
+    if (trap.failed() || !img) {
+        if (img) XDestroyImage(img);
+        return false;
+    }
+    for (int y = 0; y < h; y++) {
+        uint32_t *row = &dst.pixels[size_t(dy + y) * size_t(dst.width) + size_t(dx)];
+        for (int x = 0; x < w; x++) row[x] = decode(XGetPixel(img, x, y));
+    }
+    XDestroyImage(img);
+    return true;
+}
+
 // Copies a rectangle of an X window (as the screen shows it) into a bitmap, clipped to the
 // window, to the screen and to the bitmap.
 bool capture_window(Window src, int sx, int sy, BitmapRec &dst, int dx, int dy, int w, int h)
@@ -154,14 +186,6 @@ bool capture_window(Window src, int sx, int sy, BitmapRec &dst, int dx, int dy, 
 
     // Shrink the rectangle until the source lies inside the window and the visible screen, and
     // the destination inside the bitmap; both move together.
-    auto clip = [&](int &s, int &d, int &len, int lo, int hi) {
-        if (s < lo) {
-            d += lo - s;
-            len -= lo - s;
-            s = lo;
-        }
-        if (s + len > hi) len = hi - s;
-    };
     int sxr = sx, syr = sy;
     clip(sxr, dx, w, 0, wa.width);
     clip(syr, dy, h, 0, wa.height);
@@ -170,19 +194,47 @@ bool capture_window(Window src, int sx, int sy, BitmapRec &dst, int dx, int dy, 
     clip(dx, sxr, w, 0, dst.width);
     clip(dy, syr, h, 0, dst.height);
     if (w <= 0 || h <= 0) return true;
+    return read_drawable(dpy, trap, src, sxr, syr, dst, dx, dy, w, h, PixelDecoder(dpy, wa));
+}
 
-    XImage *img = XGetImage(dpy, src, sxr, syr, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes, ZPixmap);
-    if (trap.failed() || !img) {
-        if (img) XDestroyImage(img);
-        return false;
+// Copies a rectangle of a pixmap into a bitmap, clipped to both. The pixmap's pixels are read as
+// the screen's default visual has them when the depths agree, else as a true-colour visual of
+// the pixmap's depth.
+bool capture_pixmap(Pixmap src, int sx, int sy, BitmapRec &dst, int dx, int dy, int w, int h)
+{
+    Display *dpy = display();
+    if (!dpy) return false;
+    ErrorTrap trap(dpy);
+    Window root;
+    int px, py;
+    unsigned pw, ph, border, depth;
+    if (!XGetGeometry(dpy, src, &root, &px, &py, &pw, &ph, &border, &depth) || trap.failed()) return false;
+    int screen = DefaultScreen(dpy);
+    Visual *visual = DefaultVisual(dpy, screen);
+    Colormap colormap = DefaultColormap(dpy, screen);
+    if (int(depth) != DefaultDepth(dpy, screen)) {
+        XVisualInfo vi;
+        if (!XMatchVisualInfo(dpy, screen, int(depth), TrueColor, &vi)) return false;
+        visual = vi.visual;
     }
-    PixelDecoder decode(dpy, wa);
-    for (int y = 0; y < h; y++) {
-        uint32_t *row = &dst.pixels[size_t(dy + y) * size_t(dst.width) + size_t(dx)];
-        for (int x = 0; x < w; x++) row[x] = decode(XGetPixel(img, x, y));
-    }
-    XDestroyImage(img);
-    return true;
+    clip(sx, dx, w, 0, int(pw));
+    clip(sy, dy, h, 0, int(ph));
+    clip(dx, sx, w, 0, dst.width);
+    clip(dy, sy, h, 0, dst.height);
+    return read_drawable(dpy, trap, src, sx, sy, dst, dx, dy, w, h, PixelDecoder(dpy, visual, colormap));
+}
+
+// While the run is embedded, the desktop is what lay under the target window: the screenshot a
+// daemon left before it blanked the screen, or else the screen area the target covers.
+bool capture_embedded_desktop(int sx, int sy, BitmapRec &dst, int dx, int dy, int w, int h)
+{
+    Pixmap shot;
+    int px, py;
+    if (embed_screenshot(&shot, &px, &py) && capture_pixmap(shot, sx + px, sy + py, dst, dx, dy, w, h)) return true;
+    int ox, oy;
+    Display *dpy = display();
+    if (!dpy || !embed_target_origin(&ox, &oy)) return false;
+    return capture_window(DefaultRootWindow(dpy), sx + ox, sy + oy, dst, dx, dy, w, h);
 }
 
 bool copy_bitmap(const BitmapRec &src, int sx, int sy, BitmapRec &dst, int dx, int dy, int w, int h)
@@ -427,6 +479,9 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
         BitmapRec *from = find_bitmap(src->bitmap);
         return from && copy_bitmap(*from, x1, y1, *target, x, y, cx, cy);
     }
+    Display *dpy = display();
+    if (dpy && embed_target() && src->drawable == DefaultRootWindow(dpy))
+        return capture_embedded_desktop(x1, y1, *target, x, y, cx, cy);
     return capture_window(src->drawable, x1, y1, *target, x, y, cx, cy);
 }
 

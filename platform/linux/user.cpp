@@ -1,6 +1,7 @@
 // Windows, the message queue, input translation and the cursor, over Xlib.
 #include "x11.h"
 
+#include "embed.h"
 #include "resources.h"
 
 #include <X11/XKBlib.h>
@@ -491,6 +492,18 @@ void translate_button(XButtonEvent &b)
     }
 }
 
+// The window we draw in for an embedded run keeps filling the target as it changes size; its own
+// ConfigureNotify then brings the WM_SIZE.
+void follow_target_size(const XConfigureEvent &target)
+{
+    for (auto &kv : g_windows) {
+        WindowRec &rec = kv.second;
+        if (rec.embedded && rec.parent == target.window && !rec.destroying)
+            XResizeWindow(g_dpy, rec.xid, std::max(target.width + 2 * target.border_width, 1),
+                          std::max(target.height + 2 * target.border_width, 1));
+    }
+}
+
 void queue_activation(HWND hwnd, bool active)
 {
     if (active) {
@@ -545,6 +558,10 @@ void translate(XEvent &ev)
     }
     case ConfigureNotify: {
         WindowRec *rec = find_window_xid(ev.xconfigure.window);
+        if (!rec && ev.xconfigure.window == embed_target()) {
+            follow_target_size(ev.xconfigure);
+            break;
+        }
         if (!rec || rec->destroying) break;
         if (ev.xconfigure.width != rec->width || ev.xconfigure.height != rec->height) {
             rec->width = ev.xconfigure.width;
@@ -621,6 +638,17 @@ void deliver_sent_messages()
             call_proc(m.hwnd, m.message, m.wParam, m.lParam);
         }
     }
+}
+
+// A termination signal destroys each of our windows that is not inside another of ours, so every
+// one gets its WM_DESTROY and the program ends the way it would had the window been closed.
+void close_for_termination()
+{
+    std::vector<HWND> tops;
+    for (auto &kv : g_windows)
+        if (!kv.second.destroying && !find_window_xid(kv.second.parent)) tops.push_back(hwnd_of(kv.first));
+    for (HWND hwnd : tops)
+        if (find_window(hwnd)) DestroyWindow(hwnd);
 }
 
 bool is_window_or_child(HWND filter, HWND hwnd)
@@ -728,9 +756,12 @@ int WINAPI GetSystemMetrics(int nIndex)
 {
     Display *dpy = display();
     if (!dpy) return 0;
+    // An embedded run's screen is the window it was given.
+    int width, height;
+    bool target = embed_target() && embed_target_size(&width, &height);
     switch (nIndex) {
-    case SM_CXSCREEN: return DisplayWidth(dpy, DefaultScreen(dpy));
-    case SM_CYSCREEN: return DisplayHeight(dpy, DefaultScreen(dpy));
+    case SM_CXSCREEN: return target ? width : DisplayWidth(dpy, DefaultScreen(dpy));
+    case SM_CYSCREEN: return target ? height : DisplayHeight(dpy, DefaultScreen(dpy));
     default: return 0;
     }
 }
@@ -791,6 +822,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         if (trap.failed() || !ok) return nullptr;
     }
     bool saver = !child && (dwStyle & WS_POPUP) && (dwExStyle & WS_EX_TOPMOST);
+    bool embedded = child && embed_target() && parent == embed_target();
     if (saver) {
         // The saver popup covers the whole X screen, above everything, with no window manager frame.
         X = Y = 0;
@@ -810,12 +842,27 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         a.override_redirect = True;
         mask |= CWOverrideRedirect;
     }
+    if (embedded) {
+        // Input passes through to the target's owner, and so does the choice of pointer shape
+        // (a daemon's blank one, say). Inside the root we are the desktop's backdrop, which no
+        // window manager should frame.
+        a.event_mask = StructureNotifyMask;
+        mask &= ~CWCursor;
+        if (parent == root) {
+            a.override_redirect = True;
+            mask |= CWOverrideRedirect;
+        }
+    }
     Window xid;
     {
         ErrorTrap trap(dpy);
         xid = XCreateWindow(dpy, parent, X, Y, std::max(nWidth, 1), std::max(nHeight, 1), 0, CopyFromParent,
                             InputOutput, CopyFromParent, mask, &a);
         if (trap.failed() || !xid) return nullptr;
+    }
+    if (embedded) {
+        if (parent == root) XLowerWindow(dpy, xid);
+        embed_watch_target();
     }
     if (lpWindowName) XStoreName(dpy, xid, lpWindowName);
     if (!child) {
@@ -836,6 +883,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     rec.width = nWidth;
     rec.height = nHeight;
     rec.saver_popup = saver;
+    rec.embedded = embedded;
 
     HWND hwnd = hwnd_of(xid);
     CREATESTRUCTA cs = {};
@@ -983,6 +1031,7 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
 {
     if (!lpMsg) return FALSE;
     if (g_dpy && g_dpy_dead) drop_connection(true);
+    if (take_termination_request()) close_for_termination();
     read_x_events(g_queue.empty());
     deliver_sent_messages();
     for (auto it = g_queue.begin(); it != g_queue.end(); ++it) {
@@ -1046,7 +1095,7 @@ int WINAPI ShowCursor(BOOL bShow)
     if (dpy && was_hidden != (g_cursor_count < 0)) {
         Cursor c = current_cursor();
         for (auto &kv : g_windows) {
-            if (kv.second.destroying) continue;
+            if (kv.second.destroying || kv.second.embedded) continue;
             XDefineCursor(dpy, kv.first, c);
             if (kv.second.grabbed)
                 XChangeActivePointerGrab(dpy, ButtonPressMask | ButtonReleaseMask | PointerMotionMask, c, CurrentTime);

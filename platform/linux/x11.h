@@ -58,6 +58,7 @@ struct WindowRec {
     int width = 0;
     int height = 0;
     bool saver_popup = false;   // full-screen topmost popup: override-redirect, raised, grabbing
+    bool embedded = false;      // inside the window of an embedded run: no input, no cursor of ours
     bool mapped = false;
     bool grabbed = false;
     bool destroying = false;

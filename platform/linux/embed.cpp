@@ -1,0 +1,188 @@
+// Drawing inside a window another program hands over, and ending on termination signals.
+#include "embed.h"
+
+#include <X11/Xatom.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace x11 {
+namespace {
+
+Window g_target = 0;
+
+volatile sig_atomic_t g_loop_running = 0;
+volatile sig_atomic_t g_termination = 0;
+
+bool is_word(const char *arg, const char *name) { return strcmp(arg, name) == 0; }
+
+bool root_word(const char *arg) { return is_word(arg, "--root") || is_word(arg, "-root"); }
+bool window_id_word(const char *arg) { return is_word(arg, "--window-id") || is_word(arg, "-window-id"); }
+
+void on_termination(int)
+{
+    if (!g_loop_running) _exit(0);
+    g_termination = 1;
+}
+
+bool target_attributes(XWindowAttributes *wa)
+{
+    Display *dpy = display();
+    if (!dpy || !g_target) return false;
+    ErrorTrap trap(dpy);
+    Status ok = XGetWindowAttributes(dpy, g_target, wa);
+    return !trap.failed() && ok;
+}
+
+// The pixmap named by the screenshot property of w, if it has one that still exists.
+bool screenshot_on(Display *dpy, Window w, Atom property, Pixmap *pixmap, unsigned *width, unsigned *height)
+{
+    ErrorTrap trap(dpy);
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    int r = XGetWindowProperty(dpy, w, property, 0, 1, False, XA_PIXMAP, &type, &format, &items, &after, &data);
+    Pixmap pm = 0;
+    if (r == Success && data && type == XA_PIXMAP && format == 32 && items == 1)
+        pm = static_cast<Pixmap>(*reinterpret_cast<unsigned long *>(data));
+    if (data) XFree(data);
+    if (trap.failed() || !pm) return false;
+    Window root;
+    int x, y;
+    unsigned border, depth;
+    if (!XGetGeometry(dpy, pm, &root, &x, &y, width, height, &border, &depth) || trap.failed()) return false;
+    *pixmap = pm;
+    return true;
+}
+
+} // namespace
+
+bool parse_window_id(const char *text, unsigned long *id)
+{
+    if (!text || !*text) return false;
+    int base = 10;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text += 2;
+    }
+    if (!*text) return false;
+    unsigned long long v = 0;
+    for (const char *p = text; *p; p++) {
+        int digit;
+        if (*p >= '0' && *p <= '9')
+            digit = *p - '0';
+        else if (base == 16 && *p >= 'a' && *p <= 'f')
+            digit = *p - 'a' + 10;
+        else if (base == 16 && *p >= 'A' && *p <= 'F')
+            digit = *p - 'A' + 10;
+        else
+            return false;
+        v = v * base + digit;
+        if (v > 0xFFFFFFFFull) return false;
+    }
+    if (!v) return false;
+    *id = static_cast<unsigned long>(v);
+    return true;
+}
+
+EntryArguments read_entry_arguments(int argc, const char *const *argv, const char *xscreensaver_window,
+                                    unsigned long (*root_window)())
+{
+    EntryArguments out;
+    bool wants_root = false;
+    for (int i = 1; i < argc; i++) {
+        if (root_word(argv[i])) {
+            out.embedded = true;
+            wants_root = true;
+        } else if (window_id_word(argv[i])) {
+            out.embedded = true;
+            wants_root = false;
+            out.window = 0;
+            if (i + 1 < argc) parse_window_id(argv[++i], &out.window);
+        } else {
+            if (!out.command_line.empty()) out.command_line += ' ';
+            out.command_line += argv[i];
+        }
+    }
+    if (!out.embedded) return out;
+    // The daemon names the window it wants drawn on; without it, --root means the root itself.
+    if (wants_root && !parse_window_id(xscreensaver_window, &out.window))
+        out.window = root_window ? root_window() : 0;
+    if (!out.command_line.empty()) out.command_line += ' ';
+    out.command_line += "/p " + std::to_string(out.window);
+    return out;
+}
+
+void embed_into(Window target) { g_target = target; }
+
+Window embed_target() { return g_target; }
+
+bool embed_target_size(int *width, int *height)
+{
+    XWindowAttributes wa;
+    if (!target_attributes(&wa)) return false;
+    *width = wa.width;
+    *height = wa.height;
+    return true;
+}
+
+bool embed_target_origin(int *x, int *y)
+{
+    XWindowAttributes wa;
+    if (!target_attributes(&wa)) return false;
+    Display *dpy = display();
+    ErrorTrap trap(dpy);
+    Window child;
+    return XTranslateCoordinates(dpy, g_target, wa.root, 0, 0, x, y, &child) && !trap.failed();
+}
+
+bool embed_screenshot(Pixmap *pixmap, int *x, int *y)
+{
+    Display *dpy = display();
+    if (!dpy || !g_target) return false;
+    Window root = DefaultRootWindow(dpy);
+    Atom property = XInternAtom(dpy, "_SCREENSAVER_SCREENSHOT", False);
+    unsigned width = 0, height = 0;
+    if (!screenshot_on(dpy, g_target, property, pixmap, &width, &height) &&
+        !screenshot_on(dpy, root, property, pixmap, &width, &height))
+        return false;
+    // A picture of the whole screen holds the target's area where the target lies; any other
+    // picture is taken to be of the target alone.
+    *x = *y = 0;
+    if (int(width) == DisplayWidth(dpy, DefaultScreen(dpy)) && int(height) == DisplayHeight(dpy, DefaultScreen(dpy)))
+        embed_target_origin(x, y);
+    return true;
+}
+
+void embed_watch_target()
+{
+    Display *dpy = display();
+    if (!dpy || !g_target) return;
+    ErrorTrap trap(dpy);
+    XSelectInput(dpy, g_target, StructureNotifyMask);
+    trap.failed();
+}
+
+void catch_termination_signals()
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_termination;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
+bool take_termination_request()
+{
+    g_loop_running = 1;
+    if (!g_termination) return false;
+    g_termination = 0;
+    return true;
+}
+
+} // namespace x11

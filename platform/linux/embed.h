@@ -1,0 +1,51 @@
+// Running inside a window that another program hands over (the X screen saver daemons' way of
+// starting a display mode), and ending cleanly on a termination signal. Internal to platform/linux
+// and its tests; the program itself sees only win32.h.
+#pragma once
+
+#include "x11.h"
+
+#include <string>
+
+namespace x11 {
+
+// What main makes of its arguments. The whole words --root / -root and --window-id ID /
+// -window-id ID are taken out; everything else goes to WinMain unchanged, joined by single
+// blanks. With one of those words, "/p <decimal id>" follows the rest, so the embedded run is a
+// preview inside that window whatever other switches came with it.
+struct EntryArguments {
+    std::string command_line;
+    bool embedded = false;
+    unsigned long window = 0; // the window to draw into; 0 when the id given names none
+};
+// root_window is asked for only when --root comes without a usable $XSCREENSAVER_WINDOW.
+EntryArguments read_entry_arguments(int argc, const char *const *argv, const char *xscreensaver_window,
+                                    unsigned long (*root_window)());
+
+// A window id written as 0x-prefixed hex or as decimal, whole and within 32 bits, not 0.
+bool parse_window_id(const char *text, unsigned long *id);
+
+// Makes the run draw inside target: the child created there selects no input (so the owner of
+// the target keeps getting it), sets no cursor, grabs nothing and follows the target's size; the
+// screen size is the target's, and the desktop picture is what lay under it. 0 ends embedding.
+void embed_into(Window target);
+Window embed_target();
+// The target's size, or false when it cannot be read.
+bool embed_target_size(int *width, int *height);
+// The target's top-left corner on the screen.
+bool embed_target_origin(int *x, int *y);
+// The screenshot a screen saver daemon left on the target (or on the root) before blanking, and
+// where the target's area starts inside it. False when there is none.
+bool embed_screenshot(Pixmap *pixmap, int *x, int *y);
+// Asks for the target's size changes, so our window inside can follow them.
+void embed_watch_target();
+
+// SIGTERM, SIGINT and SIGHUP end the run with status 0. Once the message loop is polling, the
+// handler only raises a flag and the queue destroys our windows the normal way (WM_DESTROY, then
+// WM_QUIT 0); before that there is nothing to restore and the process ends at once.
+void catch_termination_signals();
+// Called by PeekMessageA: the loop is running, and whether a termination signal came since the
+// last call.
+bool take_termination_request();
+
+} // namespace x11

@@ -1,0 +1,86 @@
+#!/bin/bash
+# Makes the Debian package of the build tree BUILD_DIR and checks it as a user gets it: lintian
+# reports no error, its Depends were computed from the binary, it holds the files xscreensaver, the
+# manual and the desktop menu look for, apt-get installs it, `tidefold /a` from PATH exits 0, and
+# the xscreensaver link reaches the installed program. The package is removed again at the end,
+# whatever happened. Needs root (it installs a package); needs no display.
+set -euo pipefail
+build=$(realpath "${1:?usage: check_deb.sh BUILD_DIR}")
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+[ "$(id -u)" -eq 0 ] || fail "this check installs a package with apt-get: run it as root"
+for tool in lintian dpkg-deb dpkg-shlibdeps apt-get; do
+  command -v "$tool" > /dev/null || fail "$tool is missing (tools/deps.sh installs it)"
+done
+
+echo "== Making the package"
+rm -f "$build"/tidefold_*.deb
+cmake --build "$build" --target package > "$build/package.log" 2>&1 || { cat "$build/package.log"; fail "cpack failed"; }
+debs=("$build"/tidefold_*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one tidefold_*.deb in $build, found: ${debs[*]}"
+deb=${debs[0]}
+echo "$deb"
+dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+
+echo "== lintian"
+# lintian warns, and exits non-zero on errors only.
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
+
+echo "== Depends from the binary"
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in libc6 libgtk-3-0 libx11-6 libglib2.0-0; do
+  grep -q "\b$lib\b" <<< "$depends" || fail "Depends lacks $lib: $depends"
+done
+
+echo "== Contents"
+contents=$(dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }')
+for path in ./usr/bin/tidefold \
+            "./usr/libexec/xscreensaver/tidefold -> ../../bin/tidefold" \
+            ./usr/share/xscreensaver/config/tidefold.xml \
+            ./usr/share/man/man6/tidefold.6.gz \
+            ./usr/share/applications/tidefold.desktop \
+            ./usr/share/icons/hicolor/32x32/apps/tidefold.png \
+            ./usr/share/doc/tidefold/copyright \
+            ./usr/share/doc/tidefold/changelog.gz; do
+  grep -qxF "$path" <<< "$contents" || fail "the package lacks $path"
+done
+tmp=$(mktemp -d)
+cleanup() {
+  rm -rf "$tmp"
+  DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq -o DPkg::Lock::Timeout=300 tidefold > /dev/null 2>&1 || true
+}
+trap cleanup EXIT
+dpkg-deb -x "$deb" "$tmp"
+file "$tmp/usr/bin/tidefold" | grep -q ", stripped" || fail "the program is not stripped: $(file "$tmp/usr/bin/tidefold")"
+xml=$tmp/usr/share/xscreensaver/config/tidefold.xml
+grep -q '<screensaver name="tidefold" _label="Tidefold" gl="yes">' "$xml" || fail "tidefold.xml: no GL screensaver element"
+grep -q '<command arg="--root"/>' "$xml" || fail "tidefold.xml: no --root command"
+if command -v desktop-file-validate > /dev/null; then
+  desktop-file-validate "$tmp/usr/share/applications/tidefold.desktop" || fail "the desktop entry is not valid"
+fi
+grep -qx 'Exec=tidefold /c' "$tmp/usr/share/applications/tidefold.desktop" || fail "the menu entry does not open the dialog"
+[ "$(/usr/bin/identify -format '%wx%h %m' "$tmp/usr/share/icons/hicolor/32x32/apps/tidefold.png")" = "32x32 PNG" ] ||
+  fail "the icon is not a 32x32 PNG"
+gzip -t "$tmp/usr/share/man/man6/tidefold.6.gz" || fail "the manual page is not gzip"
+
+echo "== Installing with apt-get"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=300 "$deb" ||
+  fail "apt-get could not install the package"
+[ "$(command -v tidefold)" = /usr/bin/tidefold ] || fail "tidefold is not on PATH as /usr/bin/tidefold"
+[ "$(readlink -f /usr/libexec/xscreensaver/tidefold)" = /usr/bin/tidefold ] ||
+  fail "the xscreensaver link does not reach the program"
+status=0
+(cd / && env -u DISPLAY tidefold /a) || status=$?
+[ "$status" -eq 0 ] || fail "tidefold /a exited with $status"
+status=0
+(cd / && env -u DISPLAY /usr/libexec/xscreensaver/tidefold -a) || status=$?
+[ "$status" -eq 0 ] || fail "the xscreensaver link run with -a exited with $status"
+
+echo "== Removing"
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq -o DPkg::Lock::Timeout=300 tidefold > /dev/null ||
+  fail "apt-get could not remove the package"
+[ ! -e /usr/bin/tidefold ] && [ ! -L /usr/libexec/xscreensaver/tidefold ] || fail "files left after removal"
+echo "Debian package: 1 passed, 0 failed"
