@@ -10,6 +10,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,11 +29,8 @@ inline std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> on_message;
 inline LRESULT CALLBACK RecordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     recorded.push_back({hwnd, msg, wParam, lParam});
-    if (on_message) {
-        LRESULT r = on_message(hwnd, msg, wParam, lParam);
-        if (r) return r;
-    }
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
+    LRESULT r = on_message ? on_message(hwnd, msg, wParam, lParam) : 0;
+    return r ? r : DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
 class X11Test : public ::testing::Test {
@@ -66,9 +64,9 @@ protected:
                                GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), NULL, NULL, NULL, NULL);
     }
 
-    HWND create_toplevel(int x, int y, int w, int h, DWORD style = WS_POPUP | WS_VISIBLE)
+    HWND create_window(int x, int y, int w, int h, DWORD style = WS_POPUP | WS_VISIBLE, HWND parent = NULL)
     {
-        return CreateWindowExA(0, "recorder", "recorder", style, x, y, w, h, NULL, NULL, NULL, NULL);
+        return CreateWindowExA(0, "recorder", "recorder", style, x, y, w, h, parent, NULL, NULL, NULL);
     }
 
     // A window of the other program, mapped, as a preview parent would be.
@@ -98,6 +96,12 @@ protected:
         }
     }
 
+    // Pumps for a while, for tests that look for messages that must not come.
+    void pump_for(int ms)
+    {
+        for (int i = 0; i < ms / 5; i++) pump(), Sleep(5);
+    }
+
     // Pumps until the condition holds; gives up after a few seconds so that a lost event fails
     // the test instead of hanging it.
     bool pump_until(const std::function<bool()> &done)
@@ -113,8 +117,7 @@ protected:
     static int count(UINT msg, HWND hwnd = nullptr)
     {
         int n = 0;
-        for (const Recorded &r : recorded)
-            if (r.msg == msg && (!hwnd || r.hwnd == hwnd)) n++;
+        for (const Recorded &r : recorded) n += r.msg == msg && (!hwnd || r.hwnd == hwnd);
         return n;
     }
 
@@ -129,9 +132,22 @@ protected:
     {
         std::vector<Recorded> out;
         for (const Recorded &r : recorded)
-            for (UINT m : msgs)
-                if (r.msg == m) out.push_back(r);
+            if (std::find(msgs.begin(), msgs.end(), r.msg) != msgs.end()) out.push_back(r);
         return out;
+    }
+
+    // What a window manager's close box sends.
+    void send_delete_window(Window w)
+    {
+        XEvent ev = {};
+        ev.xclient.type = ClientMessage;
+        ev.xclient.window = w;
+        ev.xclient.message_type = XInternAtom(other, "WM_PROTOCOLS", False);
+        ev.xclient.format = 32;
+        ev.xclient.data.l[0] = (long)XInternAtom(other, "WM_DELETE_WINDOW", False);
+        ev.xclient.data.l[1] = CurrentTime;
+        XSendEvent(other, w, False, NoEventMask, &ev);
+        XSync(other, False);
     }
 
     void key(KeySym ks, bool down)
@@ -139,14 +155,11 @@ protected:
         XTestFakeKeyEvent(other, XKeysymToKeycode(other, ks), down, CurrentTime);
         XSync(other, False);
     }
-    void tap(KeySym ks)
+    void tap(KeySym ks) { key(ks, true), key(ks, false); }
+    void click(unsigned b)
     {
-        key(ks, true);
-        key(ks, false);
-    }
-    void button(unsigned b, bool down)
-    {
-        XTestFakeButtonEvent(other, b, down, CurrentTime);
+        XTestFakeButtonEvent(other, b, True, CurrentTime);
+        XTestFakeButtonEvent(other, b, False, CurrentTime);
         XSync(other, False);
     }
     void move(int x, int y)

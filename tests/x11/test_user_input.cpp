@@ -22,11 +22,15 @@ int cursor_visible(Display *dpy)
     XFixesCursorImage *img = image(dpy);
     if (!img) return -1;
     bool any = false;
-    for (int i = 0; i < img->width * img->height; i++)
-        if (img->pixels[i] >> 24) any = true;
+    for (int i = 0; i < img->width * img->height; i++) any |= (img->pixels[i] >> 24) != 0;
     XFree(img);
     return any;
 }
+
+struct Expected {
+    UINT msg;
+    WPARAM wParam;
+};
 
 class Input : public X11Test {
 protected:
@@ -40,96 +44,62 @@ protected:
         return hwnd;
     }
 
-    std::vector<UINT> messages_of(std::initializer_list<UINT> msgs)
+    static void expect_messages(const std::vector<Recorded> &got, const std::vector<Expected> &want, HWND hwnd)
     {
-        std::vector<UINT> out;
-        for (const Recorded &r : only(msgs)) out.push_back(r.msg);
-        return out;
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < got.size(); i++) {
+            EXPECT_EQ(got[i].msg, want[i].msg) << i;
+            EXPECT_EQ(got[i].wParam, want[i].wParam) << i;
+            EXPECT_EQ(got[i].hwnd, hwnd) << i;
+        }
     }
 };
 
-const std::initializer_list<UINT> kKeyMessages = {WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN, WM_SYSKEYUP, WM_CHAR, WM_SYSCHAR};
-const std::initializer_list<UINT> kMouseMessages = {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_MBUTTONDOWN, WM_MBUTTONUP,
-                                                    WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MOUSEWHEEL};
-
-TEST_F(Input, KeysBecomeKeyMessagesWithVirtualKeyCodes)
+TEST_F(Input, KeysBecomeKeyMessagesWithVirtualKeyCodesAndAltMakesThemSystemKeys)
 {
     ASSERT_TRUE(start());
     HWND hwnd = saver_at(10, 10);
     ASSERT_NE(hwnd, nullptr);
-    tap(XK_a);
-    tap(XK_Escape);
-    tap(XK_F5);
-    tap(XK_Left);
-    ASSERT_TRUE(pump_until([] { return count(WM_KEYUP) == 4; }));
-    std::vector<Recorded> keys = only({WM_KEYDOWN, WM_KEYUP, WM_CHAR});
-    struct Expect {
-        UINT msg;
-        WPARAM wParam;
-    };
-    const Expect expected[] = {{WM_KEYDOWN, 'A'},   {WM_CHAR, 'a'},       {WM_KEYUP, 'A'},    {WM_KEYDOWN, VK_ESCAPE},
-                               {WM_CHAR, 0x1B},     {WM_KEYUP, VK_ESCAPE}, {WM_KEYDOWN, 0x74}, {WM_KEYUP, 0x74},
-                               {WM_KEYDOWN, 0x25},  {WM_KEYUP, 0x25}};
-    ASSERT_EQ(keys.size(), sizeof expected / sizeof expected[0]);
-    for (size_t i = 0; i < keys.size(); i++) {
-        EXPECT_EQ(keys[i].msg, expected[i].msg) << i;
-        EXPECT_EQ(keys[i].wParam, expected[i].wParam) << i;
-        EXPECT_EQ(keys[i].hwnd, hwnd);
-    }
-    // Repeat count 1; key releases carry the previous-state and transition bits.
-    EXPECT_EQ(keys[0].lParam & 0xFFFF, 1);
-    EXPECT_EQ((DWORD)keys[0].lParam >> 30, 0u);
-    EXPECT_EQ((DWORD)keys[2].lParam >> 30, 3u);
-}
-
-TEST_F(Input, AltTurnsKeysIntoSystemKeys)
-{
-    ASSERT_TRUE(start());
-    ASSERT_NE(saver_at(10, 10), nullptr);
+    for (KeySym k : {XK_a, XK_Escape, XK_F5, XK_Left}) tap(k);
     key(XK_Alt_L, true);
     tap(XK_x);
     key(XK_Alt_L, false);
     tap(XK_b);
-    ASSERT_TRUE(pump_until([] { return count(WM_KEYUP) == 1; }));
-    std::vector<Recorded> keys = only({WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN, WM_SYSKEYUP});
-    ASSERT_EQ(keys.size(), 6u);
-    EXPECT_EQ(keys[0].msg, (UINT)WM_SYSKEYDOWN);
-    EXPECT_EQ(keys[0].wParam, (WPARAM)VK_MENU);
-    EXPECT_EQ(keys[1].msg, (UINT)WM_SYSKEYDOWN);
-    EXPECT_EQ(keys[1].wParam, (WPARAM)'X');
-    EXPECT_NE(keys[1].lParam & (1 << 29), 0) << "the context bit says Alt is down";
-    EXPECT_EQ(keys[2].msg, (UINT)WM_SYSKEYUP);
-    EXPECT_EQ(keys[3].msg, (UINT)WM_SYSKEYUP);
-    EXPECT_EQ(keys[3].wParam, (WPARAM)VK_MENU);
-    EXPECT_EQ(keys[4].msg, (UINT)WM_KEYDOWN);
-    EXPECT_EQ(keys[4].wParam, (WPARAM)'B');
-    EXPECT_EQ(keys[5].msg, (UINT)WM_KEYUP);
+    ASSERT_TRUE(pump_until([] { return count(WM_KEYUP) == 5; }));
+    std::vector<Recorded> keys = only({WM_KEYDOWN, WM_KEYUP, WM_CHAR, WM_SYSKEYDOWN, WM_SYSKEYUP});
+    expect_messages(keys,
+                    {{WM_KEYDOWN, 'A'}, {WM_CHAR, 'a'}, {WM_KEYUP, 'A'},
+                     {WM_KEYDOWN, VK_ESCAPE}, {WM_CHAR, 0x1B}, {WM_KEYUP, VK_ESCAPE},
+                     {WM_KEYDOWN, 0x74}, {WM_KEYUP, 0x74}, {WM_KEYDOWN, 0x25}, {WM_KEYUP, 0x25},
+                     {WM_SYSKEYDOWN, VK_MENU}, {WM_SYSKEYDOWN, 'X'}, {WM_SYSKEYUP, 'X'}, {WM_SYSKEYUP, VK_MENU},
+                     {WM_KEYDOWN, 'B'}, {WM_CHAR, 'b'}, {WM_KEYUP, 'B'}},
+                    hwnd);
+    ASSERT_EQ(keys.size(), 17u);
+    // Repeat count 1; releases carry the previous-state and transition bits; with Alt down, the context bit.
+    EXPECT_EQ(keys[0].lParam & 0xFFFF, 1);
+    EXPECT_EQ((DWORD)keys[0].lParam >> 30, 0u);
+    EXPECT_EQ((DWORD)keys[2].lParam >> 30, 3u);
+    EXPECT_NE(keys[11].lParam & (1 << 29), 0);
 }
 
 TEST_F(Input, ButtonsBecomeButtonMessagesAndTheWheelNeverAButtonDown)
 {
     ASSERT_TRUE(start());
-    ASSERT_NE(saver_at(40, 30), nullptr);
-    for (unsigned b = 1; b <= 7; b++) {
-        button(b, true);
-        button(b, false);
-    }
+    HWND hwnd = saver_at(40, 30);
+    ASSERT_NE(hwnd, nullptr);
+    for (unsigned b = 1; b <= 7; b++) click(b);
     ASSERT_TRUE(pump_until([] { return count(WM_MOUSEWHEEL) == 4; }));
-    std::vector<Recorded> mouse = only(kMouseMessages);
-    const UINT expected[] = {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_MBUTTONDOWN, WM_MBUTTONUP, WM_RBUTTONDOWN,
-                             WM_RBUTTONUP,   WM_MOUSEWHEEL, WM_MOUSEWHEEL, WM_MOUSEWHEEL, WM_MOUSEWHEEL};
-    ASSERT_EQ(mouse.size(), sizeof expected / sizeof expected[0]);
-    for (size_t i = 0; i < mouse.size(); i++) EXPECT_EQ(mouse[i].msg, expected[i]) << i;
-    // The pressed button is in the key state of its own down message; positions are client pixels.
-    EXPECT_EQ(mouse[0].wParam, (WPARAM)MK_LBUTTON);
-    EXPECT_EQ(mouse[0].lParam, MAKELPARAM(40, 30));
-    EXPECT_EQ(mouse[2].wParam, (WPARAM)MK_MBUTTON);
-    EXPECT_EQ(mouse[4].wParam, (WPARAM)MK_RBUTTON);
-    EXPECT_EQ(mouse[1].wParam, 0u);
-    EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(mouse[6].wParam), WHEEL_DELTA);
-    EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(mouse[7].wParam), -WHEEL_DELTA);
-    EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(mouse[8].wParam), WHEEL_DELTA);
-    EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(mouse[9].wParam), -WHEEL_DELTA);
+    // The pressed button is in the key state of its own down message; the wheel turns by notches.
+    const WPARAM up = (WPARAM)(WORD)WHEEL_DELTA << 16, down = (WPARAM)(WORD)-WHEEL_DELTA << 16;
+    std::vector<Recorded> mouse = only({WM_LBUTTONDOWN, WM_LBUTTONUP, WM_MBUTTONDOWN, WM_MBUTTONUP, WM_RBUTTONDOWN,
+                                        WM_RBUTTONUP, WM_MOUSEWHEEL});
+    expect_messages(mouse,
+                    {{WM_LBUTTONDOWN, MK_LBUTTON}, {WM_LBUTTONUP, 0}, {WM_MBUTTONDOWN, MK_MBUTTON}, {WM_MBUTTONUP, 0},
+                     {WM_RBUTTONDOWN, MK_RBUTTON}, {WM_RBUTTONUP, 0}, {WM_MOUSEWHEEL, up}, {WM_MOUSEWHEEL, down},
+                     {WM_MOUSEWHEEL, up}, {WM_MOUSEWHEEL, down}},
+                    hwnd);
+    ASSERT_FALSE(mouse.empty());
+    EXPECT_EQ(mouse[0].lParam, MAKELPARAM(40, 30)) << "client pixels";
 }
 
 TEST_F(Input, MotionCarriesClientCoordinates)
@@ -137,10 +107,6 @@ TEST_F(Input, MotionCarriesClientCoordinates)
     ASSERT_TRUE(start());
     HWND hwnd = saver_at(100, 100);
     ASSERT_NE(hwnd, nullptr);
-    POINT start_pt;
-    ASSERT_TRUE(GetCursorPos(&start_pt));
-    EXPECT_EQ(start_pt.x, 100);
-    EXPECT_EQ(start_pt.y, 100);
     move(105, 106);
     ASSERT_TRUE(pump_until([] { return count(WM_MOUSEMOVE) > 0; }));
     EXPECT_EQ(last(WM_MOUSEMOVE)->lParam, MAKELPARAM(105, 106));
@@ -149,8 +115,7 @@ TEST_F(Input, MotionCarriesClientCoordinates)
 
     // Inside a child placed in another program's window, positions are relative to the child.
     Window parent = foreign_window(50, 60, 200, 100, 2);
-    HWND child = CreateWindowExA(0, "recorder", "", WS_CHILD | WS_VISIBLE, 10, 20, 100, 50, x11::hwnd_of(parent),
-                                 NULL, NULL, NULL);
+    HWND child = create_window(10, 20, 100, 50, WS_CHILD | WS_VISIBLE, x11::hwnd_of(parent));
     ASSERT_NE(child, nullptr);
     recorded.clear();
     move(50 + 2 + 10 + 7, 60 + 2 + 20 + 9);
@@ -166,17 +131,15 @@ TEST_F(Input, PostedMessagesInterleaveWithInputInArrivalOrder)
     ASSERT_NE(hwnd, nullptr);
     tap(XK_a);
     ASSERT_TRUE(PostMessageA(hwnd, WM_USER + 1, 11, 0));
-    button(1, true);
-    button(1, false);
+    click(1);
     ASSERT_TRUE(PostMessageA(hwnd, WM_USER + 2, 22, 0));
     ASSERT_TRUE(PostMessageA(NULL, WM_USER + 3, 33, 0)) << "a thread message";
     tap(XK_b);
     MSG msg;
     std::vector<UINT> order;
     while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) order.push_back(msg.message);
-    const std::vector<UINT> expected = {WM_KEYDOWN,     WM_KEYUP,   WM_USER + 1, WM_LBUTTONDOWN, WM_LBUTTONUP,
-                                        WM_USER + 2,    WM_USER + 3, WM_KEYDOWN, WM_KEYUP};
-    EXPECT_EQ(order, expected);
+    EXPECT_EQ(order, (std::vector<UINT>{WM_KEYDOWN, WM_KEYUP, WM_USER + 1, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_USER + 2,
+                                        WM_USER + 3, WM_KEYDOWN, WM_KEYUP}));
 }
 
 TEST_F(Input, PeekingNeverWaitsAndNoRemoveLeavesTheMessage)
@@ -184,26 +147,19 @@ TEST_F(Input, PeekingNeverWaitsAndNoRemoveLeavesTheMessage)
     ASSERT_TRUE(start());
     HWND hwnd = saver_at(10, 10);
     ASSERT_NE(hwnd, nullptr);
-    HWND other_window = create_toplevel(0, 0, 10, 10, WS_POPUP);
     MSG msg;
-    // An empty queue answers at once, again and again.
-    for (int i = 0; i < 100; i++) ASSERT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
-
-    ASSERT_TRUE(PostMessageA(other_window, WM_USER + 1, 1, 0));
+    for (int i = 0; i < 100; i++) ASSERT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) << "an empty queue, at once";
+    ASSERT_TRUE(PostMessageA(hwnd, WM_USER + 1, 1, 0));
     ASSERT_TRUE(PostMessageA(hwnd, WM_USER + 2, 2, 0));
-    ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE));
-    EXPECT_EQ(msg.message, (UINT)WM_USER + 1);
-    ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE));
-    EXPECT_EQ(msg.message, (UINT)WM_USER + 1) << "PM_NOREMOVE left it first";
-    // A window filter skips other windows' messages; a range filter skips other numbers.
-    ASSERT_TRUE(PeekMessageA(&msg, hwnd, 0, 0, PM_REMOVE));
+    for (int i = 0; i < 2; i++) {
+        ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE));
+        EXPECT_EQ(msg.message, (UINT)WM_USER + 1);
+    }
+    ASSERT_TRUE(PeekMessageA(&msg, NULL, WM_USER + 2, WM_USER + 9, PM_REMOVE)) << "a range skips other messages";
     EXPECT_EQ(msg.message, (UINT)WM_USER + 2);
-    EXPECT_EQ(msg.hwnd, hwnd);
-    EXPECT_FALSE(PeekMessageA(&msg, NULL, WM_USER + 5, WM_USER + 9, PM_REMOVE));
-    ASSERT_TRUE(PeekMessageA(&msg, NULL, WM_USER, WM_USER + 1, PM_REMOVE));
-    EXPECT_EQ(msg.hwnd, other_window);
+    ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, (UINT)WM_USER + 1);
     EXPECT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
-    EXPECT_FALSE(PeekMessageA(nullptr, NULL, 0, 0, PM_REMOVE));
 }
 
 TEST_F(Input, CursorCountHidesAndShowsThePointer)
@@ -216,13 +172,11 @@ TEST_F(Input, CursorCountHidesAndShowsThePointer)
     HWND hwnd = saver_at(10, 10);
     ASSERT_NE(hwnd, nullptr);
     EXPECT_EQ(cursor_visible(other), 0);
-    EXPECT_EQ(ShowCursor(FALSE), -2);
-    EXPECT_EQ(ShowCursor(TRUE), -1);
-    EXPECT_EQ(cursor_visible(other), 0) << "still below zero";
-    EXPECT_EQ(ShowCursor(TRUE), 0);
-    EXPECT_EQ(cursor_visible(other), 1);
-    EXPECT_EQ(ShowCursor(FALSE), -1);
-    EXPECT_EQ(cursor_visible(other), 0);
+    // Each step: hide (false) or show (true), the count it gives, and whether the pointer shows.
+    for (auto [show, count, visible] : {std::tuple{false, -2, 0}, {true, -1, 0}, {true, 0, 1}, {false, -1, 0}}) {
+        EXPECT_EQ(ShowCursor(show), count);
+        EXPECT_EQ(cursor_visible(other), visible) << "count " << count;
+    }
     ASSERT_TRUE(DestroyWindow(hwnd));
     EXPECT_EQ(cursor_visible(other), 1) << "only our windows hide it";
 }

@@ -1,5 +1,5 @@
-// Windows over X: creation order, the saver popup's place and grab, children inside another
-// program's window, destruction from every side, and what the calls give without a server.
+// Windows over X: creation order, the saver popup's place and grab, activation, children inside
+// another program's window, destruction from every side, and what the calls give without a server.
 #include "test_user_fixture.h"
 
 #include <atomic>
@@ -9,22 +9,37 @@
 
 namespace {
 
-class Windows : public X11Test {};
-
-int map_state(Display *dpy, Window w)
-{
-    XWindowAttributes wa;
-    return XGetWindowAttributes(dpy, w, &wa) ? wa.map_state : -1;
-}
-
-Window x_parent(Display *dpy, Window w)
-{
-    Window root, parent, *children = nullptr;
-    unsigned n = 0;
-    if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) return 0;
-    if (children) XFree(children);
-    return parent;
-}
+class Windows : public X11Test {
+protected:
+    int map_state(HWND hwnd)
+    {
+        XWindowAttributes wa;
+        return XGetWindowAttributes(other, x11::xid_of(hwnd), &wa) ? wa.map_state : -1;
+    }
+    std::vector<LONG> rect(HWND hwnd, bool client = false)
+    {
+        RECT r = {};
+        EXPECT_TRUE(client ? GetClientRect(hwnd, &r) : GetWindowRect(hwnd, &r));
+        return {r.left, r.top, r.right, r.bottom};
+    }
+    // Whether the last of each activation message says the window is active.
+    void expect_activation(bool active, HWND hwnd)
+    {
+        for (UINT m : {WM_ACTIVATE, WM_ACTIVATEAPP, WM_NCACTIVATE}) {
+            const Recorded *r = last(m);
+            ASSERT_NE(r, nullptr) << m;
+            EXPECT_EQ(r->wParam != 0, active) << m;
+            EXPECT_EQ(r->hwnd, hwnd) << m;
+        }
+    }
+    int grab_keyboard(Window w)
+    {
+        int r = XGrabKeyboard(other, w, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        if (r == GrabSuccess) XUngrabKeyboard(other, CurrentTime);
+        XSync(other, False);
+        return r;
+    }
+};
 
 Window topmost_child_of_root(Display *dpy)
 {
@@ -43,7 +58,7 @@ TEST_F(Windows, CreateAndFirstSizeReachTheProcedureBeforeTheWindowIsShown)
     CREATESTRUCTA seen = {};
     on_message = [&](HWND hwnd, UINT msg, WPARAM, LPARAM lParam) -> LRESULT {
         if (msg == WM_CREATE) seen = *reinterpret_cast<CREATESTRUCTA *>(lParam);
-        if (msg == WM_CREATE || msg == WM_SIZE) map_states.push_back(map_state(other, x11::xid_of(hwnd)));
+        if (msg == WM_CREATE || msg == WM_SIZE) map_states.push_back(map_state(hwnd));
         return 0;
     };
     HWND hwnd = create_popup();
@@ -57,20 +72,16 @@ TEST_F(Windows, CreateAndFirstSizeReachTheProcedureBeforeTheWindowIsShown)
     EXPECT_EQ(seen.cy, 480);
     EXPECT_STREQ(seen.lpszClass, "recorder");
     EXPECT_EQ(map_states, (std::vector<int>{IsUnmapped, IsUnmapped}));
-    EXPECT_EQ(map_state(other, x11::xid_of(hwnd)), IsViewable);
-}
+    EXPECT_EQ(map_state(hwnd), IsViewable);
 
-TEST_F(Windows, WindowWithoutVisibleStyleStaysHiddenUntilShown)
-{
-    ASSERT_TRUE(start());
-    HWND hwnd = create_toplevel(10, 10, 100, 50, WS_POPUP);
-    ASSERT_NE(hwnd, nullptr);
-    EXPECT_EQ(map_state(other, x11::xid_of(hwnd)), IsUnmapped);
-    EXPECT_FALSE(ShowWindow(hwnd, SW_SHOWNORMAL));
-    EXPECT_TRUE(UpdateWindow(hwnd));
-    EXPECT_EQ(map_state(other, x11::xid_of(hwnd)), IsViewable);
-    EXPECT_TRUE(ShowWindow(hwnd, SW_HIDE));
-    EXPECT_EQ(map_state(other, x11::xid_of(hwnd)), IsUnmapped);
+    // Without WS_VISIBLE a window waits for ShowWindow.
+    HWND hidden = create_window(10, 10, 100, 50, WS_POPUP);
+    EXPECT_EQ(map_state(hidden), IsUnmapped);
+    EXPECT_FALSE(ShowWindow(hidden, SW_SHOWNORMAL));
+    EXPECT_TRUE(UpdateWindow(hidden));
+    EXPECT_EQ(map_state(hidden), IsViewable);
+    EXPECT_TRUE(ShowWindow(hidden, SW_HIDE));
+    EXPECT_EQ(map_state(hidden), IsUnmapped);
 }
 
 TEST_F(Windows, SaverPopupCoversTheScreenAboveOthersAndHoldsTheInput)
@@ -80,22 +91,15 @@ TEST_F(Windows, SaverPopupCoversTheScreenAboveOthersAndHoldsTheInput)
     HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, "recorder", "recorder", WS_POPUP | WS_VISIBLE, 5, 5, 100, 100, NULL,
                                 NULL, NULL, NULL);
     ASSERT_NE(hwnd, nullptr);
-    RECT r;
-    ASSERT_TRUE(GetWindowRect(hwnd, &r));
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.top, 0);
-    EXPECT_EQ(r.right, 800);
-    EXPECT_EQ(r.bottom, 600);
-    ASSERT_TRUE(GetClientRect(hwnd, &r));
-    EXPECT_EQ(r.right, 800);
-    EXPECT_EQ(r.bottom, 600);
+    EXPECT_EQ(rect(hwnd), (std::vector<LONG>{0, 0, 800, 600}));
+    EXPECT_EQ(rect(hwnd, true), (std::vector<LONG>{0, 0, 800, 600}));
     XWindowAttributes wa;
     ASSERT_TRUE(XGetWindowAttributes(other, x11::xid_of(hwnd), &wa));
     EXPECT_TRUE(wa.override_redirect);
 
     // Another program can take neither the keyboard nor the pointer while the saver is up.
     Window mine = foreign_window(0, 0, 50, 50);
-    EXPECT_EQ(XGrabKeyboard(other, mine, False, GrabModeAsync, GrabModeAsync, CurrentTime), AlreadyGrabbed);
+    EXPECT_EQ(grab_keyboard(mine), AlreadyGrabbed);
     EXPECT_EQ(XGrabPointer(other, mine, False, ButtonPressMask, GrabModeAsync, GrabModeAsync, None, None, CurrentTime),
               AlreadyGrabbed);
 
@@ -104,11 +108,8 @@ TEST_F(Windows, SaverPopupCoversTheScreenAboveOthersAndHoldsTheInput)
     XSync(other, False);
     EXPECT_TRUE(pump_until([&] { return topmost_child_of_root(other) == x11::xid_of(hwnd); }));
 
-    // The grabs end with the window.
     ASSERT_TRUE(DestroyWindow(hwnd));
-    EXPECT_EQ(XGrabKeyboard(other, mine, False, GrabModeAsync, GrabModeAsync, CurrentTime), GrabSuccess);
-    XUngrabKeyboard(other, CurrentTime);
-    XSync(other, False);
+    EXPECT_EQ(grab_keyboard(mine), GrabSuccess) << "the grabs end with the window";
 }
 
 TEST_F(Windows, SaverPopupGrabWaitsForAnotherProgramsGrabToEnd)
@@ -120,163 +121,106 @@ TEST_F(Windows, SaverPopupGrabWaitsForAnotherProgramsGrabToEnd)
     std::string name = xvfb.display();
     std::thread holder([&] {
         Display *d = XOpenDisplay(name.c_str());
-        if (!d) {
-            grabbed = true;
-            return;
+        if (d) {
+            Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 10, 10, 0, 0, 0);
+            XMapWindow(d, w);
+            XGrabKeyboard(d, w, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+            XSync(d, False);
         }
-        Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 10, 10, 0, 0, 0);
-        XMapWindow(d, w);
-        XSync(d, False);
-        XGrabKeyboard(d, w, False, GrabModeAsync, GrabModeAsync, CurrentTime);
-        XSync(d, False);
         grabbed = true;
+        if (!d) return;
         usleep(200 * 1000);
-        XUngrabKeyboard(d, CurrentTime);
         XCloseDisplay(d);
     });
     while (!grabbed) usleep(1000);
     HWND hwnd = create_popup();
     holder.join();
     ASSERT_NE(hwnd, nullptr);
-    Window theirs = foreign_window(0, 0, 50, 50);
-    EXPECT_EQ(XGrabKeyboard(other, theirs, False, GrabModeAsync, GrabModeAsync, CurrentTime), AlreadyGrabbed);
+    EXPECT_EQ(grab_keyboard(foreign_window(0, 0, 50, 50)), AlreadyGrabbed);
 }
 
-TEST_F(Windows, OwnGrabAtStartIsNoLossOfActivation)
+TEST_F(Windows, ActivationFollowsFocusAndTheSaversOwnGrabIsNoLoss)
 {
     ASSERT_TRUE(start());
-    // Whatever the focus was before: the server's default, and a window of another program.
+    // The grab at start is no deactivation, whatever had the focus before: the server's default,
+    // then a window of another program.
+    Window theirs = foreign_window(300, 300, 50, 50);
     for (int round = 0; round < 2; round++) {
-        if (round == 1) {
-            Window theirs = foreign_window(0, 0, 50, 50);
-            XSetInputFocus(other, theirs, RevertToPointerRoot, CurrentTime);
-            XSync(other, False);
-        }
+        if (round == 1) XSetInputFocus(other, theirs, RevertToPointerRoot, CurrentTime), XSync(other, False);
         recorded.clear();
         HWND hwnd = create_popup();
         ASSERT_NE(hwnd, nullptr);
-        for (int i = 0; i < 20; i++) {
-            pump();
-            Sleep(5);
-        }
-        for (const Recorded &r : recorded) {
-            if (r.msg == WM_ACTIVATE || r.msg == WM_ACTIVATEAPP || r.msg == WM_NCACTIVATE) {
-                EXPECT_NE(r.wParam, 0u) << "round " << round << ": message " << r.msg;
-            }
+        pump_for(100);
+        for (const Recorded &r : only({WM_ACTIVATE, WM_ACTIVATEAPP, WM_NCACTIVATE}))
+            EXPECT_NE(r.wParam, 0u) << "round " << round << ": message " << r.msg;
+        if (round == 1) {
+            // Another program unmaps the saver: its grab goes with its visibility.
+            XUnmapWindow(other, x11::xid_of(hwnd));
+            XSync(other, False);
+            ASSERT_TRUE(pump_until([] { return count(WM_ACTIVATEAPP) > 0 && last(WM_ACTIVATEAPP)->wParam == 0; }));
+            expect_activation(false, hwnd);
         }
         DestroyWindow(hwnd);
     }
-}
 
-TEST_F(Windows, LosingTheGrabDeactivates)
-{
-    ASSERT_TRUE(start());
-    HWND hwnd = create_popup();
+    // An ordinary window: the focus coming and going.
+    HWND hwnd = create_window(10, 10, 200, 100);
     ASSERT_NE(hwnd, nullptr);
-    pump();
-    recorded.clear();
-    // Another program unmaps the saver: its grab goes with its visibility.
-    XUnmapWindow(other, x11::xid_of(hwnd));
-    XSync(other, False);
-    ASSERT_TRUE(pump_until([] { return count(WM_ACTIVATEAPP) > 0; }));
-    for (UINT m : {WM_ACTIVATE, WM_ACTIVATEAPP, WM_NCACTIVATE}) {
-        const Recorded *r = last(m);
-        ASSERT_NE(r, nullptr) << m;
-        EXPECT_EQ(r->wParam, 0u) << m;
-        EXPECT_EQ(r->hwnd, hwnd);
+    for (Window focus : {x11::xid_of(hwnd), theirs}) {
+        recorded.clear();
+        XSetInputFocus(other, focus, RevertToPointerRoot, CurrentTime);
+        XSync(other, False);
+        ASSERT_TRUE(pump_until([] { return count(WM_ACTIVATE) > 0; }));
+        expect_activation(focus != theirs, hwnd);
     }
 }
 
-TEST_F(Windows, FocusGainedAndLostBecomesActivation)
-{
-    ASSERT_TRUE(start());
-    HWND hwnd = create_toplevel(10, 10, 200, 100);
-    ASSERT_NE(hwnd, nullptr);
-    Window theirs = foreign_window(300, 300, 50, 50);
-    XSetInputFocus(other, x11::xid_of(hwnd), RevertToPointerRoot, CurrentTime);
-    XSync(other, False);
-    ASSERT_TRUE(pump_until([] { return count(WM_ACTIVATE) > 0; }));
-    EXPECT_NE(last(WM_ACTIVATE)->wParam, 0u);
-    EXPECT_NE(last(WM_ACTIVATEAPP)->wParam, 0u);
-    EXPECT_NE(last(WM_NCACTIVATE)->wParam, 0u);
-    recorded.clear();
-    XSetInputFocus(other, theirs, RevertToPointerRoot, CurrentTime);
-    XSync(other, False);
-    ASSERT_TRUE(pump_until([] { return count(WM_ACTIVATE) > 0; }));
-    EXPECT_EQ(last(WM_ACTIVATE)->wParam, 0u);
-    EXPECT_EQ(last(WM_ACTIVATEAPP)->wParam, 0u);
-    EXPECT_EQ(last(WM_NCACTIVATE)->wParam, 0u);
-}
-
-TEST_F(Windows, ChildInsideAnotherProgramsWindowDiesWithIt)
+TEST_F(Windows, ChildInsideAnotherProgramsWindowGetsOneDestroyWhenItGoes)
 {
     ASSERT_TRUE(start());
     Window parent = foreign_window(50, 60, 200, 100, 3);
     HWND hparent = x11::hwnd_of(parent);
-    RECT r;
-    ASSERT_TRUE(GetWindowRect(hparent, &r));
-    EXPECT_EQ(r.left, 50);
-    EXPECT_EQ(r.top, 60);
-    EXPECT_EQ(r.right, 256);
-    EXPECT_EQ(r.bottom, 166);
-    ASSERT_TRUE(GetClientRect(hparent, &r));
-    EXPECT_EQ(r.right, 200);
-    EXPECT_EQ(r.bottom, 100);
+    EXPECT_EQ(rect(hparent), (std::vector<LONG>{50, 60, 256, 166}));
+    EXPECT_EQ(rect(hparent, true), (std::vector<LONG>{0, 0, 200, 100}));
 
-    HWND child = CreateWindowExA(0, "recorder", "recorder", WS_CHILD | WS_VISIBLE, 0, 0, 200, 100, hparent, NULL,
-                                 NULL, NULL);
+    HWND child = create_window(0, 0, 200, 100, WS_CHILD | WS_VISIBLE, hparent);
     ASSERT_NE(child, nullptr);
-    EXPECT_EQ(x_parent(other, x11::xid_of(child)), parent);
-    EXPECT_EQ(map_state(other, x11::xid_of(child)), IsViewable);
-    ASSERT_TRUE(GetWindowRect(child, &r));
-    EXPECT_EQ(r.left, 53);
-    EXPECT_EQ(r.top, 63);
+    Window root, x_parent, *children = nullptr;
+    unsigned n = 0;
+    ASSERT_TRUE(XQueryTree(other, x11::xid_of(child), &root, &x_parent, &children, &n));
+    if (children) XFree(children);
+    EXPECT_EQ(x_parent, parent);
+    EXPECT_EQ(map_state(child), IsViewable);
+    EXPECT_EQ(rect(child)[0], 53);
+    EXPECT_EQ(rect(child)[1], 63);
 
     XDestroyWindow(other, parent);
     XSync(other, False);
     ASSERT_TRUE(pump_until([&] { return count(WM_DESTROY, child) > 0; }));
-    for (int i = 0; i < 10; i++) {
-        pump();
-        Sleep(5);
-    }
+    pump_for(50);
     EXPECT_EQ(count(WM_DESTROY, child), 1);
     EXPECT_FALSE(IsWindow(child));
     EXPECT_FALSE(DestroyWindow(child));
     EXPECT_FALSE(PostMessageA(child, WM_USER, 0, 0));
 }
 
-TEST_F(Windows, CreationFailsWithoutClassOrParent)
-{
-    ASSERT_TRUE(start());
-    EXPECT_EQ(CreateWindowExA(0, "no such class", "", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL), nullptr);
-    // A parent id that names no window, and a child without any parent.
-    EXPECT_EQ(CreateWindowExA(0, "recorder", "", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, (HWND)(uintptr_t)0x3fffff0,
-                              NULL, NULL, NULL),
-              nullptr);
-    EXPECT_EQ(CreateWindowExA(0, "recorder", "", WS_CHILD, 0, 0, 10, 10, NULL, NULL, NULL, NULL), nullptr);
-    EXPECT_TRUE(recorded.empty());
-    // A procedure that refuses WM_CREATE gets WM_DESTROY and no window is left.
-    on_message = [](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT { return msg == WM_CREATE ? -1 : 0; };
-    EXPECT_EQ(create_toplevel(0, 0, 10, 10), nullptr);
-    EXPECT_EQ(count(WM_CREATE), 1);
-    EXPECT_EQ(count(WM_DESTROY), 1);
-    EXPECT_EQ(count(WM_SIZE), 0);
-}
-
-TEST_F(Windows, ClassNamesAreRegisteredOnce)
+TEST_F(Windows, RegistrationAndCreationFailuresAreReturnValues)
 {
     ASSERT_TRUE(start());
     WNDCLASSA wc = {};
     wc.lpfnWndProc = RecordingProc;
     wc.lpszClassName = "Recorder";
     EXPECT_EQ(RegisterClassA(&wc), 0) << "class names ignore case, and \"recorder\" exists";
-    wc.lpszClassName = "second";
-    EXPECT_NE(RegisterClassA(&wc), 0);
-    wc.lpfnWndProc = nullptr;
-    wc.lpszClassName = "third";
-    EXPECT_EQ(RegisterClassA(&wc), 0);
-    EXPECT_NE(LoadIconA(NULL, IDI_APPLICATION), nullptr);
-    EXPECT_NE(LoadCursorA(NULL, IDC_ARROW), nullptr);
+    EXPECT_EQ(CreateWindowExA(0, "no such class", "", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL), nullptr);
+    EXPECT_EQ(create_window(0, 0, 10, 10, WS_CHILD | WS_VISIBLE, (HWND)(uintptr_t)0x3fffff0), nullptr);
+    EXPECT_EQ(create_window(0, 0, 10, 10, WS_CHILD), nullptr) << "a child needs a parent";
+    EXPECT_TRUE(recorded.empty());
+    // A procedure that refuses WM_CREATE gets WM_DESTROY and no window is left.
+    on_message = [](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT { return msg == WM_CREATE ? -1 : 0; };
+    EXPECT_EQ(create_window(0, 0, 10, 10), nullptr);
+    EXPECT_EQ(count(WM_CREATE), 1);
+    EXPECT_EQ(count(WM_DESTROY), 1);
+    EXPECT_EQ(count(WM_SIZE), 0);
 }
 
 TEST_F(Windows, CloseThroughDefaultHandlingDestroysOnce)
@@ -297,61 +241,29 @@ TEST_F(Windows, CloseThroughDefaultHandlingDestroysOnce)
     EXPECT_TRUE(quit_seen);
     EXPECT_EQ(quit_code, 7u);
     EXPECT_FALSE(IsWindow(hwnd));
-    EXPECT_EQ(map_state(other, x11::xid_of(hwnd)), -1) << "the X window is gone";
+    EXPECT_EQ(map_state(hwnd), -1) << "the X window is gone";
     EXPECT_FALSE(DestroyWindow(hwnd));
-}
 
-TEST_F(Windows, DestroyWindowDeliversDestroyToOurChildrenToo)
-{
-    ASSERT_TRUE(start());
-    HWND top = create_toplevel(0, 0, 100, 100);
-    ASSERT_NE(top, nullptr);
-    HWND child = CreateWindowExA(0, "recorder", "", WS_CHILD | WS_VISIBLE, 0, 0, 50, 50, top, NULL, NULL, NULL);
-    ASSERT_NE(child, nullptr);
+    // The window manager's close arrives as SC_CLOSE, then WM_CLOSE.
     recorded.clear();
-    ASSERT_TRUE(DestroyWindow(top));
-    std::vector<Recorded> destroys = only({WM_DESTROY});
-    ASSERT_EQ(destroys.size(), 2u);
-    EXPECT_EQ(destroys[0].hwnd, top);
-    EXPECT_EQ(destroys[1].hwnd, child);
-    EXPECT_FALSE(IsWindow(child));
-    pump();
-    EXPECT_EQ(count(WM_DESTROY), 2);
-}
-
-TEST_F(Windows, WindowManagerCloseBecomesSystemCommandClose)
-{
-    ASSERT_TRUE(start());
-    HWND hwnd = create_toplevel(10, 10, 100, 100, WS_CAPTION | WS_VISIBLE);
-    ASSERT_NE(hwnd, nullptr);
-    XEvent ev = {};
-    ev.xclient.type = ClientMessage;
-    ev.xclient.window = x11::xid_of(hwnd);
-    ev.xclient.message_type = XInternAtom(other, "WM_PROTOCOLS", False);
-    ev.xclient.format = 32;
-    ev.xclient.data.l[0] = (long)XInternAtom(other, "WM_DELETE_WINDOW", False);
-    ev.xclient.data.l[1] = CurrentTime;
-    XSendEvent(other, x11::xid_of(hwnd), False, NoEventMask, &ev);
-    XSync(other, False);
+    HWND framed = create_window(10, 10, 100, 100, WS_CAPTION | WS_VISIBLE);
+    send_delete_window(x11::xid_of(framed));
     ASSERT_TRUE(pump_until([] { return count(WM_DESTROY) > 0; }));
-    const Recorded *sc = last(WM_SYSCOMMAND);
-    ASSERT_NE(sc, nullptr);
-    EXPECT_EQ(sc->wParam, (WPARAM)SC_CLOSE);
+    ASSERT_NE(last(WM_SYSCOMMAND), nullptr);
+    EXPECT_EQ(last(WM_SYSCOMMAND)->wParam, (WPARAM)SC_CLOSE);
     EXPECT_EQ(count(WM_CLOSE), 1);
 }
 
-TEST_F(Windows, ScreenMetricsAndDesktop)
+TEST_F(Windows, ScreenMetricsDesktopAndCursorPosition)
 {
     ASSERT_TRUE(start(1021, 700));
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1021);
     EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 700);
     HWND desktop = GetDesktopWindow();
     EXPECT_EQ(x11::xid_of(desktop), DefaultRootWindow(other));
-    RECT r;
-    ASSERT_TRUE(GetWindowRect(desktop, &r));
-    EXPECT_EQ(r.right, 1021);
-    EXPECT_EQ(r.bottom, 700);
+    EXPECT_EQ(rect(desktop), (std::vector<LONG>{0, 0, 1021, 700}));
     EXPECT_TRUE(IsWindow(desktop));
+    RECT r;
     EXPECT_FALSE(IsWindow((HWND)(uintptr_t)0x3fffff0));
     EXPECT_FALSE(GetWindowRect((HWND)(uintptr_t)0x3fffff0, &r));
     move(321, 123);
@@ -361,26 +273,20 @@ TEST_F(Windows, ScreenMetricsAndDesktop)
     EXPECT_EQ(pt.y, 123);
 }
 
-TEST_F(Windows, WithoutADisplayEverythingFailsByReturnValue)
+TEST_F(Windows, WithoutADisplayEverythingFailsByReturnValueButTheQueueWorks)
 {
     ASSERT_TRUE(start());
     x11::shutdown();
     std::string saved = getenv("DISPLAY");
     setenv("DISPLAY", ":9999", 1);
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = RecordingProc;
-    wc.lpszClassName = "recorder";
-    EXPECT_NE(RegisterClassA(&wc), 0);
+    POINT pt;
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 0);
-    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 0);
     EXPECT_EQ(create_popup(), nullptr);
     EXPECT_EQ(GetDC(NULL), nullptr);
     EXPECT_EQ(GetDesktopWindow(), nullptr);
-    POINT pt;
     EXPECT_FALSE(GetCursorPos(&pt));
     EXPECT_EQ(ShowCursor(FALSE), -1);
     EXPECT_EQ(ShowCursor(TRUE), 0);
-    // The queue itself still works: thread messages and the quit request.
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
     PostQuitMessage(3);

@@ -28,15 +28,21 @@ protected:
     // Makes a visible window at (x, y) with a context of the given kind current on it.
     HGLRC gl_window(int x, int y, int w, int h, bool double_buffer, HWND *hwnd, HDC *dc)
     {
-        *hwnd = create_toplevel(x, y, w, h);
+        *hwnd = create_window(x, y, w, h);
         if (!*hwnd) return nullptr;
         *dc = GetDC(*hwnd);
         PIXELFORMATDESCRIPTOR pfd = request(*dc, double_buffer);
         int format = ChoosePixelFormat(*dc, &pfd);
         if (!format || !SetPixelFormat(*dc, format, &pfd)) return nullptr;
         HGLRC rc = wglCreateContext(*dc);
-        if (!rc || !wglMakeCurrent(*dc, rc)) return nullptr;
-        return rc;
+        return rc && wglMakeCurrent(*dc, rc) ? rc : nullptr;
+    }
+
+    static void clear_to(float r, float g, float b, int w, int h)
+    {
+        glViewport(0, 0, w, h);
+        glClearColor(r, g, b, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
     }
 
     unsigned screen_at(int x, int y)
@@ -50,16 +56,15 @@ protected:
 TEST_F(GlWindow, WithoutGlxNoFormatIsChosen)
 {
     ASSERT_TRUE(start(640, 480, 24, "-extension GLX"));
-    HWND hwnd = create_toplevel(0, 0, 100, 100);
+    HWND hwnd = create_window(0, 0, 100, 100);
     ASSERT_NE(hwnd, nullptr);
     HDC dc = GetDC(hwnd);
     EXPECT_EQ(GetDeviceCaps(dc, BITSPIXEL), 24);
     for (bool double_buffer : {true, false}) {
         PIXELFORMATDESCRIPTOR pfd = request(dc, double_buffer);
         EXPECT_EQ(ChoosePixelFormat(dc, &pfd), 0);
+        EXPECT_FALSE(SetPixelFormat(dc, 1, &pfd));
     }
-    PIXELFORMATDESCRIPTOR pfd = request(dc, true);
-    EXPECT_FALSE(SetPixelFormat(dc, 1, &pfd));
     EXPECT_EQ(wglCreateContext(dc), nullptr);
     EXPECT_FALSE(SwapBuffers(dc));
     // The window itself carries on.
@@ -68,77 +73,41 @@ TEST_F(GlWindow, WithoutGlxNoFormatIsChosen)
     EXPECT_EQ(count(WM_DESTROY), 1);
 }
 
-TEST_F(GlWindow, ChosenFormatMatchesTheRequest)
+TEST_F(GlWindow, ChosenFormatKeepsItsBufferingAndAFrameShowsOnSwapOrOnRelease)
 {
     ASSERT_TRUE(start());
-    HWND hwnd = create_toplevel(0, 0, 100, 100);
-    HDC dc = GetDC(hwnd);
-    const std::vector<x11::PixelFormat> &formats = x11::pixel_formats();
-    ASSERT_FALSE(formats.empty());
     for (bool double_buffer : {true, false}) {
-        PIXELFORMATDESCRIPTOR pfd = request(dc, double_buffer);
-        int format = ChoosePixelFormat(dc, &pfd);
+        SCOPED_TRACE(double_buffer ? "double" : "single");
+        const int x = double_buffer ? 20 : 200, y = 30;
+        HWND hwnd = nullptr;
+        HDC dc = nullptr;
+        HGLRC rc = gl_window(x, y, 64, 48, double_buffer, &hwnd, &dc);
+        ASSERT_NE(rc, nullptr);
+        PIXELFORMATDESCRIPTOR same = request(dc, double_buffer), different = request(dc, !double_buffer);
+        const int format = ChoosePixelFormat(dc, &same);
         ASSERT_GT(format, 0);
-        ASSERT_LE((size_t)format, formats.size());
-        const x11::PixelFormat &f = formats[format - 1];
+        const x11::PixelFormat &f = x11::pixel_formats().at(format - 1);
         EXPECT_TRUE(f.rgba);
         EXPECT_EQ(f.double_buffer, double_buffer);
         EXPECT_EQ(f.visual.depth, 24);
-        EXPECT_EQ(f.level, 0);
+        const GLubyte *renderer = glGetString(GL_RENDERER);
+        ASSERT_TRUE(renderer && renderer[0]);
+        clear_to(1.0f, 0.0f, 1.0f, 64, 48);
+        if (double_buffer) {
+            ASSERT_TRUE(SwapBuffers(dc));
+        }
+        ASSERT_TRUE(wglMakeCurrent(NULL, NULL));
+        EXPECT_EQ(glXGetCurrentContext(), nullptr) << "released";
+        for (auto [dx, dy] : {std::pair{0, 0}, {63, 47}, {30, 20}}) EXPECT_EQ(screen_at(x + dx, y + dy), 0xFF00FFu);
+        EXPECT_NE(screen_at(x - 1, y), 0xFF00FFu) << "nothing outside the window";
+        EXPECT_NE(screen_at(x + 64, y + 48), 0xFF00FFu);
+
+        // The same format again is accepted; another is not.
+        EXPECT_TRUE(SetPixelFormat(dc, format, &same));
+        EXPECT_FALSE(SetPixelFormat(dc, ChoosePixelFormat(dc, &different), &different));
+        ASSERT_TRUE(wglDeleteContext(rc));
+        ReleaseDC(hwnd, dc);
     }
-    // A memory DC and a missing request give no format.
-    HDC mem = CreateCompatibleDC(dc);
-    PIXELFORMATDESCRIPTOR pfd = request(dc, true);
-    EXPECT_EQ(ChoosePixelFormat(mem, &pfd), 0);
-    EXPECT_EQ(ChoosePixelFormat(dc, nullptr), 0);
-    DeleteDC(mem);
-}
-
-TEST_F(GlWindow, DoubleBufferedFrameShowsAfterSwap)
-{
-    ASSERT_TRUE(start());
-    HWND hwnd = nullptr;
-    HDC dc = nullptr;
-    HGLRC rc = gl_window(20, 30, 64, 48, true, &hwnd, &dc);
-    ASSERT_NE(rc, nullptr);
-    const GLubyte *renderer = glGetString(GL_RENDERER);
-    ASSERT_NE(renderer, nullptr);
-    EXPECT_NE(renderer[0], 0);
-    glViewport(0, 0, 64, 48);
-    glClearColor(1.0f, 0.0f, 1.0f, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT);
-    ASSERT_TRUE(SwapBuffers(dc));
-    ASSERT_TRUE(wglMakeCurrent(NULL, NULL));
-    EXPECT_EQ(glXGetCurrentContext(), nullptr) << "released";
-    for (auto [x, y] : {std::pair{20, 30}, {83, 77}, {50, 50}}) EXPECT_EQ(screen_at(x, y), 0xFF00FFu) << x << "," << y;
-    EXPECT_NE(screen_at(19, 30), 0xFF00FFu) << "nothing outside the window";
-    EXPECT_NE(screen_at(84, 78), 0xFF00FFu);
-
-    // The same format again is accepted; another is not.
-    PIXELFORMATDESCRIPTOR pfd = request(dc, true);
-    int format = ChoosePixelFormat(dc, &pfd);
-    EXPECT_TRUE(SetPixelFormat(dc, format, &pfd));
-    PIXELFORMATDESCRIPTOR single = request(dc, false);
-    EXPECT_FALSE(SetPixelFormat(dc, ChoosePixelFormat(dc, &single), &single));
-
-    ASSERT_TRUE(wglDeleteContext(rc));
-    ReleaseDC(hwnd, dc);
-}
-
-TEST_F(GlWindow, SingleBufferedFrameReachesTheWindowOnRelease)
-{
-    ASSERT_TRUE(start());
-    HWND hwnd = nullptr;
-    HDC dc = nullptr;
-    HGLRC rc = gl_window(100, 100, 40, 40, false, &hwnd, &dc);
-    ASSERT_NE(rc, nullptr);
-    glViewport(0, 0, 40, 40);
-    glClearColor(0.0f, 1.0f, 1.0f, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT);
-    // No swap: releasing the context is what sends the frame.
-    ASSERT_TRUE(wglMakeCurrent(NULL, NULL));
-    EXPECT_EQ(screen_at(120, 120), 0x00FFFFu);
-    EXPECT_TRUE(wglDeleteContext(rc));
 }
 
 TEST_F(GlWindow, GlChildFollowsTheWindowAndLeavesInputToIt)
@@ -162,30 +131,20 @@ TEST_F(GlWindow, GlChildFollowsTheWindowAndLeavesInputToIt)
     XSync(other, False);
     ASSERT_TRUE(pump_until([] { return count(WM_SIZE) > 1; }));
     EXPECT_EQ(last(WM_SIZE)->lParam, MAKELPARAM(200, 120));
-    RECT client;
-    ASSERT_TRUE(GetClientRect(hwnd, &client));
-    EXPECT_EQ(client.right, 200);
-    EXPECT_EQ(client.bottom, 120);
-    // Moving without resizing is no size change.
     XMoveWindow(other, win, 5, 5);
     XSync(other, False);
-    for (int i = 0; i < 10; i++) {
-        pump();
-        Sleep(5);
-    }
-    EXPECT_EQ(count(WM_SIZE), 2);
+    pump_for(50);
+    EXPECT_EQ(count(WM_SIZE), 2) << "moving without resizing is no size change";
     XWindowAttributes wa;
     ASSERT_TRUE(XGetWindowAttributes(other, gl_child, &wa));
     EXPECT_EQ(wa.width, 200);
     EXPECT_EQ(wa.height, 120);
     EXPECT_EQ(wa.all_event_masks & (ButtonPressMask | KeyPressMask), 0) << "nobody listens on the GL child but us";
-    // The saver draws frame after frame; a software renderer may still draw the first frame after
-    // a resize at the old size, so look at the second.
+    // A software renderer may still draw the first frame after a resize at the old size, so
+    // look at the second, as the saver draws frame after frame.
     for (int frame = 0; frame < 2; frame++) {
         ASSERT_TRUE(wglMakeCurrent(dc, rc));
-        glViewport(0, 0, 200, 120);
-        glClearColor(1.0f, 1.0f, 0.0f, 1.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
+        clear_to(1.0f, 1.0f, 0.0f, 200, 120);
         SwapBuffers(dc);
         wglMakeCurrent(NULL, NULL);
     }
@@ -194,15 +153,14 @@ TEST_F(GlWindow, GlChildFollowsTheWindowAndLeavesInputToIt)
     // A click on the picture reaches the window.
     recorded.clear();
     move(150, 100);
-    button(1, true);
-    button(1, false);
+    click(1);
     ASSERT_TRUE(pump_until([] { return count(WM_LBUTTONUP) > 0; }));
     EXPECT_EQ(last(WM_LBUTTONUP)->hwnd, hwnd);
     EXPECT_EQ(last(WM_LBUTTONUP)->lParam, MAKELPARAM(145, 95));
     wglDeleteContext(rc);
 }
 
-TEST_F(GlWindow, StaleHandlesFailByResult)
+TEST_F(GlWindow, StaleHandlesAndMismatchedFormatsFailByResult)
 {
     ASSERT_TRUE(start());
     HWND hwnd = nullptr;
@@ -213,27 +171,17 @@ TEST_F(GlWindow, StaleHandlesFailByResult)
     EXPECT_EQ(glXGetCurrentContext(), nullptr) << "deleting the current context releases it";
     EXPECT_FALSE(wglDeleteContext(rc));
     EXPECT_FALSE(wglMakeCurrent(dc, rc));
-    EXPECT_TRUE(wglMakeCurrent(NULL, NULL));
 
-    // A window without a pixel format gets no context; formats out of range are refused.
-    HWND plain = create_toplevel(40, 0, 32, 32);
-    HDC plain_dc = GetDC(plain);
+    // A window without a pixel format gets no context or swap; formats out of range are refused.
+    HDC plain_dc = GetDC(create_window(40, 0, 32, 32));
     EXPECT_EQ(wglCreateContext(plain_dc), nullptr);
-    PIXELFORMATDESCRIPTOR pfd = request(plain_dc, true);
-    EXPECT_FALSE(SetPixelFormat(plain_dc, 0, &pfd));
-    EXPECT_FALSE(SetPixelFormat(plain_dc, 100000, &pfd));
     EXPECT_FALSE(SwapBuffers(plain_dc));
-    HDC mem = CreateCompatibleDC(plain_dc);
-    EXPECT_FALSE(SwapBuffers(mem));
-    EXPECT_EQ(wglCreateContext(mem), nullptr);
-    EXPECT_EQ(wglCreateContext(nullptr), nullptr);
-    DeleteDC(mem);
-
+    PIXELFORMATDESCRIPTOR pfd = request(plain_dc, false);
+    EXPECT_FALSE(SetPixelFormat(plain_dc, 100000, &pfd));
     // A context made for one format is not made current on a window of another.
     HGLRC fresh = wglCreateContext(dc);
     ASSERT_NE(fresh, nullptr);
-    PIXELFORMATDESCRIPTOR single = request(plain_dc, false);
-    ASSERT_TRUE(SetPixelFormat(plain_dc, ChoosePixelFormat(plain_dc, &single), &single));
+    ASSERT_TRUE(SetPixelFormat(plain_dc, ChoosePixelFormat(plain_dc, &pfd), &pfd));
     EXPECT_FALSE(wglMakeCurrent(plain_dc, fresh));
 
     // Once the window is gone, its DC serves nothing.
@@ -242,7 +190,6 @@ TEST_F(GlWindow, StaleHandlesFailByResult)
     EXPECT_FALSE(SwapBuffers(dc));
     EXPECT_EQ(wglCreateContext(dc), nullptr);
     EXPECT_TRUE(wglDeleteContext(fresh));
-    EXPECT_EQ(ReleaseDC(hwnd, dc), 1);
 }
 
 } // namespace
