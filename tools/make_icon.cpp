@@ -2,6 +2,8 @@
 // with alpha and a matching mask. Run by hand; its output is committed.
 //
 //     make_icon resources/tidefold.ico
+#include "le_bytes.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -68,18 +70,6 @@ std::vector<uint8_t> render(int size)
             p[3] = (uint8_t)lround(255 * a);
         }
     return px;
-}
-
-void put16(std::vector<uint8_t> &out, unsigned v)
-{
-    out.push_back(v & 0xff);
-    out.push_back((v >> 8) & 0xff);
-}
-
-void put32(std::vector<uint8_t> &out, uint32_t v)
-{
-    put16(out, v & 0xffff);
-    put16(out, v >> 16);
 }
 
 // One icon image: a BITMAPINFOHEADER of twice the height, the colour pixels, then the 1-bit mask

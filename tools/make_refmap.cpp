@@ -7,6 +7,8 @@
 // broad Blinn highlight. A gentle fitted falloff and a correction made of small Gaussian bumps
 // then pull a handful of reference points to the values the ripples were tuned against: the
 // centre texel, sampled while the water is still, must stay 51.
+#include "le_bytes.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -191,18 +193,6 @@ std::vector<uint8_t> draw()
     // A black frame left and right, so that the clamped texture edge stays dark.
     for (int y = 0; y < kSize; ++y) grey[y * kSize] = grey[y * kSize + kSize - 1] = 0;
     return grey;
-}
-
-void put16(std::vector<uint8_t> &out, unsigned v)
-{
-    out.push_back(v & 0xff);
-    out.push_back((v >> 8) & 0xff);
-}
-
-void put32(std::vector<uint8_t> &out, uint32_t v)
-{
-    put16(out, v & 0xffff);
-    put16(out, v >> 16);
 }
 
 // A BITMAPFILEHEADER, a 40-byte BITMAPINFOHEADER and the rows bottom first, blue-green-red.
