@@ -10,6 +10,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   xvfb xdotool x11-utils x11-apps imagemagick wine64
   xscreensaver dpkg-dev lintian desktop-file-utils
+  fonts-dejavu-core fonts-liberation fonts-wine
 )
 
 missing=()
