@@ -165,22 +165,7 @@ inline Window client_window(Display *d, int x, int y, int w, int h, bool see_thr
 }
 
 // A pixmap holding the known desktop of the given size.
-inline Pixmap desktop_pixmap(Display *d, int w, int h)
-{
-    int scr = DefaultScreen(d);
-    Pixmap pm = XCreatePixmap(d, DefaultRootWindow(d), w, h, DefaultDepth(d, scr));
-    XImage *img = XCreateImage(d, DefaultVisual(d, scr), DefaultDepth(d, scr), ZPixmap, 0, nullptr, w, h, 32, 0);
-    img->data = static_cast<char *>(malloc((size_t)img->bytes_per_line * h));
-    std::vector<unsigned> pixels = known_desktop(w, h);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) XPutPixel(img, x, y, pixels[(size_t)y * w + x]);
-    GC gc = XCreateGC(d, pm, 0, nullptr);
-    XPutImage(d, pm, gc, img, 0, 0, 0, 0, w, h);
-    XFreeGC(d, gc);
-    XDestroyImage(img);
-    XSync(d, False);
-    return pm;
-}
+inline Pixmap desktop_pixmap(Display *d, int w, int h) { return picture_pixmap(d, w, h, known_desktop(w, h).data()); }
 
 inline void put_screenshot_property(Display *d, Window on, Pixmap pm)
 {

@@ -64,24 +64,44 @@ void PrivateXvfb::stop()
     pid_ = -1;
 }
 
-bool paint_root(const std::string &display, int width, int height, const unsigned *pixels)
+unsigned long picture_pixmap(Display *dpy, int width, int height, const unsigned *pixels)
 {
-    Display *dpy = XOpenDisplay(display.c_str());
-    if (!dpy) return false;
     int scr = DefaultScreen(dpy);
-    Window root = RootWindow(dpy, scr);
     int depth = DefaultDepth(dpy, scr);
-    Pixmap pm = XCreatePixmap(dpy, root, width, height, depth);
+    Pixmap pm = XCreatePixmap(dpy, RootWindow(dpy, scr), width, height, depth);
     XImage *img = XCreateImage(dpy, DefaultVisual(dpy, scr), depth, ZPixmap, 0, nullptr, width, height, 32, 0);
     img->data = static_cast<char *>(malloc((size_t)img->bytes_per_line * height));
     for (int y = 0; y < height; y++)
         for (int x = 0; x < width; x++) XPutPixel(img, x, y, pixels[(size_t)y * width + x]);
     GC gc = XCreateGC(dpy, pm, 0, nullptr);
     XPutImage(dpy, pm, gc, img, 0, 0, 0, 0, width, height);
-    XSetWindowBackgroundPixmap(dpy, root, pm);
-    XClearWindow(dpy, root);
     XFreeGC(dpy, gc);
     XDestroyImage(img);
+    XSync(dpy, False);
+    return pm;
+}
+
+void send_delete_window(Display *dpy, unsigned long window)
+{
+    XEvent ev = {};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = window;
+    ev.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = (long)XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+    ev.xclient.data.l[1] = CurrentTime;
+    XSendEvent(dpy, window, False, NoEventMask, &ev);
+    XSync(dpy, False);
+}
+
+bool paint_root(const std::string &display, int width, int height, const unsigned *pixels)
+{
+    Display *dpy = XOpenDisplay(display.c_str());
+    if (!dpy) return false;
+    Window root = DefaultRootWindow(dpy);
+    Pixmap pm = picture_pixmap(dpy, width, height, pixels);
+    XSetWindowBackgroundPixmap(dpy, root, pm);
+    XClearWindow(dpy, root);
     XFreePixmap(dpy, pm);
     XSync(dpy, False);
     XCloseDisplay(dpy);

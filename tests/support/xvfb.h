@@ -19,6 +19,14 @@ private:
     std::string display_;
 };
 
+typedef struct _XDisplay Display;
+
+// A pixmap of the screen's depth holding a picture given as 0xRRGGBB pixels, rows top first.
+unsigned long picture_pixmap(Display *dpy, int width, int height, const unsigned *pixels);
+
+// What a window manager's close box sends to a window: WM_PROTOCOLS with WM_DELETE_WINDOW.
+void send_delete_window(Display *dpy, unsigned long window);
+
 // Paints the root window with a picture given as 0xRRGGBB pixels, rows top first, and makes it the
 // root background so it stays. Returns false when the display cannot be opened.
 bool paint_root(const std::string &display, int width, int height, const unsigned *pixels);

@@ -228,17 +228,7 @@ protected:
     }
 
     // What the close box does without a window manager to draw one.
-    void close_box(unsigned long xid)
-    {
-        XEvent ev = {};
-        ev.xclient.type = ClientMessage;
-        ev.xclient.window = xid;
-        ev.xclient.message_type = XInternAtom(dpy_, "WM_PROTOCOLS", False);
-        ev.xclient.format = 32;
-        ev.xclient.data.l[0] = (long)XInternAtom(dpy_, "WM_DELETE_WINDOW", False);
-        XSendEvent(dpy_, xid, False, NoEventMask, &ev);
-        XSync(dpy_, False);
-    }
+    void close_box(unsigned long xid) { send_delete_window(dpy_, xid); }
 
     // Whether the window with the keyboard is titled title.
     bool focus_is_on(const std::string &title)

@@ -137,18 +137,7 @@ protected:
     }
 
     // What a window manager's close box sends.
-    void send_delete_window(Window w)
-    {
-        XEvent ev = {};
-        ev.xclient.type = ClientMessage;
-        ev.xclient.window = w;
-        ev.xclient.message_type = XInternAtom(other, "WM_PROTOCOLS", False);
-        ev.xclient.format = 32;
-        ev.xclient.data.l[0] = (long)XInternAtom(other, "WM_DELETE_WINDOW", False);
-        ev.xclient.data.l[1] = CurrentTime;
-        XSendEvent(other, w, False, NoEventMask, &ev);
-        XSync(other, False);
-    }
+    void send_delete_window(Window w) { ::send_delete_window(other, w); }
 
     void key(KeySym ks, bool down)
     {
