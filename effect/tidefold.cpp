@@ -259,6 +259,17 @@ void settle_texture_size(int max_gl_size)
     }
 }
 
+// Bytes in one row of a device picture: three a pixel, filled out to a multiple of four.
+static size_t device_stride(int width) { return ((size_t)width * 3 + 3) & ~(size_t)3; }
+
+// One device pixel (blue, green, red) as a texel (red, green, blue).
+static void put_texel(unsigned char *d, const unsigned char *s)
+{
+    d[0] = s[2];
+    d[1] = s[1];
+    d[2] = s[0];
+}
+
 // Device picture (BGR, rows padded to 4 bytes) to texture picture (RGB, packed rows), rows kept
 // bottom first. Unscaled, the picture lands in the bottom-left corner; scaled, it is
 // nearest-neighbour resampled to fill the destination.
@@ -266,18 +277,14 @@ void copy_and_reorder_image(unsigned char *dst, int d_width, int d_height, const
                             int s_height)
 {
     if (!dst || !src || d_width <= 0 || d_height <= 0 || s_width <= 0 || s_height <= 0) return;
-    size_t stride = ((size_t)s_width * 3 + 3) & ~(size_t)3;
+    size_t stride = device_stride(s_width);
     if (!scaled_mode) {
         int w = s_width < d_width ? s_width : d_width;
         int h = s_height < d_height ? s_height : d_height;
         for (int y = 0; y < h; y++) {
             const unsigned char *s = src + y * stride;
             unsigned char *d = dst + (size_t)y * d_width * 3;
-            for (int x = 0; x < w; x++, s += 3, d += 3) {
-                d[0] = s[2];
-                d[1] = s[1];
-                d[2] = s[0];
-            }
+            for (int x = 0; x < w; x++, s += 3, d += 3) put_texel(d, s);
         }
         return;
     }
@@ -286,10 +293,8 @@ void copy_and_reorder_image(unsigned char *dst, int d_width, int d_height, const
         const unsigned char *row = src + sy * stride;
         unsigned char *d = dst + (size_t)j * d_width * 3;
         for (int i = 0; i < d_width; i++, d += 3) {
-            const unsigned char *s = row + 3 * (size_t)(((long long)i * s_width) / d_width);
-            d[0] = s[2];
-            d[1] = s[1];
-            d[2] = s[0];
+            int sx = (int)(((long long)i * s_width) / d_width);
+            put_texel(d, row + 3 * (size_t)sx);
         }
     }
 }
@@ -304,8 +309,6 @@ void load_texture(int name, const unsigned char *texture, int tex_width, int tex
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexImage2D(GL_TEXTURE_2D, 0, 3, tex_width, tex_height, 0, GL_RGB, GL_UNSIGNED_BYTE, texture);
 }
-
-static size_t device_stride(int width) { return ((size_t)width * 3 + 3) & ~(size_t)3; }
 
 // Photographs the whole screen into the capture buffer and makes the desktop texture from it.
 // The memory DC is left for the lighting map.
