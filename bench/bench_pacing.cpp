@@ -59,26 +59,6 @@ double self_cpu_seconds()
     return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-Window saver_window(Display *dpy, double timeout_s)
-{
-    for (double end = now_s() + timeout_s; now_s() < end; usleep(20000)) {
-        Window root, parent, *children = nullptr;
-        unsigned n = 0;
-        XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &n);
-        Window found = 0;
-        for (unsigned i = 0; i < n && !found; i++) {
-            char *name = nullptr;
-            if (XFetchName(dpy, children[i], &name) && name) {
-                if (!strcmp(name, "screensaver")) found = children[i];
-                XFree(name);
-            }
-        }
-        if (children) XFree(children);
-        if (found) return found;
-    }
-    return 0;
-}
-
 void store_flags(unsigned flags)
 {
     HKEY key;
@@ -100,8 +80,7 @@ bool measure_program(Display *dpy, const char *what, double seconds)
         execl(TIDEFOLD_EXE, TIDEFOLD_EXE, "/s", (char *)nullptr);
         _exit(127);
     }
-    Window saver = saver_window(dpy, 15), gl = 0;
-    for (int waited = 0; saver && !(gl = first_child(dpy, saver)) && waited < 5000; waited += 20) usleep(20000);
+    Window gl = wait_for_gl_window(dpy, 15000);
     FrameCounter counter;
     if (!gl || !counter.watch(dpy, gl)) {
         fprintf(stderr, "%s: no saver window to watch\n", what);

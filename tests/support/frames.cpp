@@ -4,6 +4,7 @@
 #include <X11/extensions/Xdamage.h>
 
 #include <ctime>
+#include <string>
 #include <poll.h>
 
 namespace {
@@ -75,4 +76,30 @@ unsigned long first_child(Display *dpy, unsigned long window)
     unsigned long child = n ? children[0] : 0;
     if (children) XFree(children);
     return child;
+}
+
+static unsigned long top_level_saver(Display *dpy)
+{
+    Window root, parent, *children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &n)) return 0;
+    Window found = 0;
+    for (unsigned i = 0; i < n && !found; i++) {
+        char *name = nullptr;
+        if (XFetchName(dpy, children[i], &name) && name) {
+            if (std::string(name) == "screensaver") found = children[i];
+            XFree(name);
+        }
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+unsigned long wait_for_gl_window(Display *dpy, int timeout_ms)
+{
+    for (long long end = now_ms() + timeout_ms; now_ms() < end; poll(nullptr, 0, 20)) {
+        unsigned long top = top_level_saver(dpy), gl = top ? first_child(dpy, top) : 0;
+        if (gl) return gl;
+    }
+    return 0;
 }

@@ -22,3 +22,6 @@ private:
 
 // The first child of window, where the program draws its GL frames; 0 when it has none.
 unsigned long first_child(Display *dpy, unsigned long window);
+// Waits up to timeout_ms for a top-level window titled "screensaver" with its GL window inside;
+// gives the GL window, or 0.
+unsigned long wait_for_gl_window(Display *dpy, int timeout_ms);
