@@ -105,7 +105,9 @@ BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC hglrc)
     if (!hglrc) {
         // A single-buffered frame reaches the screen here, so it is paced here.
         ContextRec *c = find_context(g_current);
-        if (c && !pixel_formats()[c->format - 1].double_buffer) pace_presentation(g_current_drawable);
+        const std::vector<PixelFormat> &formats = pixel_formats();
+        if (c && size_t(c->format) <= formats.size() && !formats[c->format - 1].double_buffer)
+            pace_presentation(g_current_drawable);
         release_current();
         return TRUE;
     }
