@@ -1,11 +1,17 @@
 # Install layout (GNUInstallDirs; the Debian package puts the prefix at /usr): the program, its
 # xscreensaver hook (a link in the daemon's hacks directory and the description that
-# xscreensaver-settings shows), the manual page, the menu entry that opens the configuration
-# dialog with its icon, and the copyright and changelog a Debian package carries.
+# xscreensaver-settings shows), the theme entry MATE's and Xfce's screen savers list, the
+# xsecurelock saver module, the manual page, the menu entry that opens the configuration dialog
+# with its icon, and the copyright and changelog a Debian package carries.
+#
+# MATE's screen saver starts a theme only when its program lies in one of the saver folders it
+# knows; the xscreensaver hacks folder is one of them, so the link there serves it too.
 include(GNUInstallDirs)
 
 set(TIDEFOLD_XSCREENSAVER_HACKDIR "${CMAKE_INSTALL_LIBEXECDIR}/xscreensaver" CACHE STRING
     "Where xscreensaver looks for display modes (relative to the prefix unless absolute)")
+set(TIDEFOLD_XSECURELOCK_HELPERDIR "${CMAKE_INSTALL_LIBEXECDIR}/xsecurelock" CACHE STRING
+    "Where xsecurelock looks for saver modules (relative to the prefix unless absolute)")
 set(TIDEFOLD_XSCREENSAVER_CONFIGDIR "${CMAKE_INSTALL_DATADIR}/xscreensaver/config" CACHE STRING
     "Where xscreensaver-settings looks for display mode descriptions (relative to the prefix unless absolute)")
 
@@ -52,5 +58,8 @@ install(FILES ${TIDEFOLD_PACKAGING_OUT}/hack/tidefold DESTINATION ${TIDEFOLD_XSC
 install(FILES packaging/tidefold.xml DESTINATION ${TIDEFOLD_XSCREENSAVER_CONFIGDIR})
 install(FILES ${TIDEFOLD_PACKAGING_OUT}/tidefold.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 install(FILES packaging/tidefold.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES packaging/tidefold-screensaver.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications/screensavers
+        RENAME tidefold.desktop)
+install(PROGRAMS packaging/saver_tidefold DESTINATION ${TIDEFOLD_XSECURELOCK_HELPERDIR})
 install(FILES ${TIDEFOLD_PACKAGING_OUT}/tidefold.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
 install(FILES packaging/copyright ${TIDEFOLD_PACKAGING_OUT}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -11,7 +11,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tidefold developers <tidefold@example.org>"
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS xscreensaver)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xscreensaver | mate-screensaver | xfce4-screensaver, xsecurelock")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "water-ripple screen saver over a photograph of the desktop
 Tidefold photographs the desktop, lays the picture on a grid drawn with
@@ -21,7 +21,9 @@ optional lighting pass shades the waves.
 .
 It runs full screen, in a preview window, or as a display mode of
 xscreensaver, which lists it once it is added to the programs in
-~/.xscreensaver. A menu entry opens its configuration dialog.")
+~/.xscreensaver. MATE's and Xfce's screen savers list it as a theme,
+and xsecurelock runs it with XSECURELOCK_SAVER=saver_tidefold. A menu
+entry opens its configuration dialog.")
 # Only the sources a release needs; never the build trees.
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "\\\\.log$")

@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xdotool x11-utils x11-apps imagemagick wine64
   xscreensaver dpkg-dev lintian desktop-file-utils
   fonts-dejavu-core fonts-liberation fonts-wine
+  libxrandr-dev libxdamage-dev mate-screensaver xsecurelock dbus-daemon dconf-gsettings-backend libglib2.0-bin
 )
 
 missing=()

@@ -147,9 +147,15 @@ bool embed_screenshot(Pixmap *pixmap, int *x, int *y)
     Window root = DefaultRootWindow(dpy);
     Atom property = XInternAtom(dpy, "_SCREENSAVER_SCREENSHOT", False);
     unsigned width = 0, height = 0;
-    if (!screenshot_on(dpy, g_target, property, pixmap, &width, &height) &&
-        !screenshot_on(dpy, root, property, pixmap, &width, &height))
-        return false;
+    // Hosts that leave no screenshot have covered the screen by the time they start us (black, or
+    // a background of their own), so the desktop's wallpaper, where a desktop publishes it, is the
+    // nearest picture of what the user saw.
+    bool found = screenshot_on(dpy, g_target, property, pixmap, &width, &height) ||
+                 screenshot_on(dpy, root, property, pixmap, &width, &height);
+    for (const char *wallpaper : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"})
+        if (!found && g_target != root)
+            found = screenshot_on(dpy, root, XInternAtom(dpy, wallpaper, False), pixmap, &width, &height);
+    if (!found) return false;
     // A picture of the whole screen holds the target's area where the target lies; any other
     // picture is taken to be of the target alone.
     *x = *y = 0;

@@ -34,8 +34,9 @@ Window embed_target();
 bool embed_target_size(int *width, int *height);
 // The target's top-left corner on the screen.
 bool embed_target_origin(int *x, int *y);
-// The screenshot a screen saver daemon left on the target (or on the root) before blanking, and
-// where the target's area starts inside it. False when there is none.
+// The screenshot a screen saver daemon left on the target (or on the root) before blanking, else
+// (for a target other than the root) the wallpaper a desktop published on the root, and where the
+// target's area starts inside it. False when there is neither.
 bool embed_screenshot(Pixmap *pixmap, int *x, int *y);
 // Asks for the target's size changes, so our window inside can follow them.
 void embed_watch_target();

@@ -1,5 +1,6 @@
 // OpenGL rendering contexts and their binding to windows, over GLX.
 #include "x11.h"
+#include "pacing.h"
 
 #include <GL/gl.h>
 #include <GL/glxext.h>
@@ -68,6 +69,7 @@ void gl_forget_drawable(Window gl_child)
 void gl_shutdown()
 {
     release_current();
+    forget_presentation_pacing();
     Display *dpy = display_if_open();
     if (dpy)
         for (auto &kv : g_contexts) glXDestroyContext(dpy, kv.second.ctx);
@@ -101,6 +103,11 @@ HGLRC WINAPI wglCreateContext(HDC hdc)
 BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC hglrc)
 {
     if (!hglrc) {
+        // A single-buffered frame reaches the screen here, so it is paced here.
+        ContextRec *c = find_context(g_current);
+        const std::vector<PixelFormat> &formats = pixel_formats();
+        if (c && size_t(c->format) <= formats.size() && !formats[c->format - 1].double_buffer)
+            pace_presentation(g_current_drawable);
         release_current();
         return TRUE;
     }

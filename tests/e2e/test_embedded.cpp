@@ -72,7 +72,8 @@ TEST_F(Embedded, WindowIdDrawsWhatLayUnderTheWindowLeavesInputToItsOwnerAndEndsW
 }
 
 // A daemon's screenshot wins over the screen (which its black window covers): one the size of the
-// screen is read where the window lies, one of the window's own size as a whole.
+// screen is read where the window lies, one of the window's own size as a whole. Without one, the
+// wallpaper a desktop published on the root stands in for the covered screen.
 TEST_F(Embedded, DaemonScreenshotIsThePictureWhereverItHangs)
 {
     const int x = 420, y = 60, w = 320, h = 240;
@@ -81,22 +82,26 @@ TEST_F(Embedded, DaemonScreenshotIsThePictureWhereverItHangs)
         bool on_root;
         int shot_w, shot_h;
         Picture expected;
+        const char *property;
     } cases[] = {
-        {"screen-sized on the root", true, kWidth, kHeight, crop(known_picture(kWidth, kHeight), x, y, w, h)},
-        {"window-sized on the window", false, w, h, known_picture(w, h)},
+        {"screen-sized on the root", true, kWidth, kHeight, crop(known_picture(kWidth, kHeight), x, y, w, h),
+         "_SCREENSAVER_SCREENSHOT"},
+        {"window-sized on the window", false, w, h, known_picture(w, h), "_SCREENSAVER_SCREENSHOT"},
+        {"the desktop's wallpaper", true, kWidth, kHeight, crop(known_picture(kWidth, kHeight), x, y, w, h),
+         "_XROOTPMAP_ID"},
     };
     for (Case &c : cases) {
         SCOPED_TRACE(c.where);
         Window target = client_window(d, x, y, w, h, false);
         Pixmap shot = desktop_pixmap(d, c.shot_w, c.shot_h);
-        put_screenshot_property(d, c.on_root ? DefaultRootWindow(d) : target, shot);
+        put_screenshot_property(d, c.on_root ? DefaultRootWindow(d) : target, shot, c.property);
         Process run;
         ASSERT_TRUE(run.start({TIDEFOLD_EXE, "-window-id", std::to_string(target)}));
         ASSERT_NE(s.wait_for_saver_window(kStartMs), 0u);
         sleep_ms(900);
         expect_rippling(s, x, y, w, h, c.expected, c.where);
         XDestroyWindow(d, target);
-        XDeleteProperty(d, DefaultRootWindow(d), XInternAtom(d, "_SCREENSAVER_SCREENSHOT", False));
+        XDeleteProperty(d, DefaultRootWindow(d), XInternAtom(d, c.property, False));
         XFreePixmap(d, shot);
         XSync(d, False);
         EXPECT_EQ(run.wait_exit(3000), 0);

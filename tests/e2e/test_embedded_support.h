@@ -167,9 +167,9 @@ inline Window client_window(Display *d, int x, int y, int w, int h, bool see_thr
 // A pixmap holding the known desktop of the given size.
 inline Pixmap desktop_pixmap(Display *d, int w, int h) { return picture_pixmap(d, w, h, known_desktop(w, h).data()); }
 
-inline void put_screenshot_property(Display *d, Window on, Pixmap pm)
+inline void put_screenshot_property(Display *d, Window on, Pixmap pm, const char *name = "_SCREENSAVER_SCREENSHOT")
 {
-    Atom property = XInternAtom(d, "_SCREENSAVER_SCREENSHOT", False);
+    Atom property = XInternAtom(d, name, False);
     unsigned long value = pm;
     XChangeProperty(d, on, property, XA_PIXMAP, 32, PropModeReplace, reinterpret_cast<unsigned char *>(&value), 1);
     XSync(d, False);

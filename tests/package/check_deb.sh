@@ -1,9 +1,10 @@
 #!/bin/bash
 # Makes the Debian package of the build tree BUILD_DIR and checks it as a user gets it: lintian
-# reports no error, its Depends were computed from the binary, it holds the files xscreensaver, the
-# manual and the desktop menu look for, apt-get installs it, `tidefold /a` from PATH exits 0, and
-# the xscreensaver link reaches the installed program. The package is removed again at the end,
-# whatever happened. Needs root (it installs a package); needs no display.
+# reports no error, its Depends were computed from the binary, it holds the files xscreensaver,
+# MATE's and Xfce's screen savers, xsecurelock, the manual and the desktop menu look for, apt-get
+# installs it, `tidefold /a` from PATH exits 0, the xscreensaver link reaches the installed
+# program, and apt-get remove takes every one of those files away. The package is removed again
+# at the end, whatever happened. Needs root (it installs a package); needs no display.
 set -euo pipefail
 build=$(realpath "${1:?usage: check_deb.sh BUILD_DIR}")
 
@@ -42,6 +43,8 @@ for path in ./usr/bin/tidefold \
             ./usr/share/xscreensaver/config/tidefold.xml \
             ./usr/share/man/man6/tidefold.6.gz \
             ./usr/share/applications/tidefold.desktop \
+            ./usr/share/applications/screensavers/tidefold.desktop \
+            ./usr/libexec/xsecurelock/saver_tidefold \
             ./usr/share/icons/hicolor/32x32/apps/tidefold.png \
             ./usr/share/doc/tidefold/copyright \
             ./usr/share/doc/tidefold/changelog.gz; do
@@ -58,10 +61,18 @@ file "$tmp/usr/bin/tidefold" | grep -q ", stripped" || fail "the program is not 
 xml=$tmp/usr/share/xscreensaver/config/tidefold.xml
 grep -q '<screensaver name="tidefold" _label="Tidefold" gl="yes">' "$xml" || fail "tidefold.xml: no GL screensaver element"
 grep -q '<command arg="--root"/>' "$xml" || fail "tidefold.xml: no --root command"
+theme=$tmp/usr/share/applications/screensavers/tidefold.desktop
 if command -v desktop-file-validate > /dev/null; then
   desktop-file-validate "$tmp/usr/share/applications/tidefold.desktop" || fail "the desktop entry is not valid"
+  desktop-file-validate "$theme" || fail "the screen saver theme entry is not valid"
 fi
 grep -qx 'Exec=tidefold /c' "$tmp/usr/share/applications/tidefold.desktop" || fail "the menu entry does not open the dialog"
+grep -qx 'Exec=tidefold --root' "$theme" || fail "the theme entry does not run tidefold --root"
+grep -qx 'Categories=Screensaver;' "$theme" || fail "the theme entry is not in the Screensaver category"
+saver=$tmp/usr/libexec/xsecurelock/saver_tidefold
+[ "$(dpkg-deb -c "$deb" | awk '$6 == "./usr/libexec/xsecurelock/saver_tidefold" { print $1 }')" = "-rwxr-xr-x" ] ||
+  fail "saver_tidefold is not an executable file"
+grep -qx 'exec tidefold --root' "$saver" || fail "saver_tidefold does not run tidefold --root"
 [ "$(/usr/bin/identify -format '%wx%h %m' "$tmp/usr/share/icons/hicolor/32x32/apps/tidefold.png")" = "32x32 PNG" ] ||
   fail "the icon is not a 32x32 PNG"
 gzip -t "$tmp/usr/share/man/man6/tidefold.6.gz" || fail "the manual page is not gzip"
@@ -72,6 +83,8 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=300
 [ "$(command -v tidefold)" = /usr/bin/tidefold ] || fail "tidefold is not on PATH as /usr/bin/tidefold"
 [ "$(readlink -f /usr/libexec/xscreensaver/tidefold)" = /usr/bin/tidefold ] ||
   fail "the xscreensaver link does not reach the program"
+[ -x /usr/libexec/xsecurelock/saver_tidefold ] && [ -f /usr/share/applications/screensavers/tidefold.desktop ] ||
+  fail "the xsecurelock module or the screen saver theme entry is not installed"
 status=0
 (cd / && env -u DISPLAY tidefold /a) || status=$?
 [ "$status" -eq 0 ] || fail "tidefold /a exited with $status"
@@ -82,5 +95,8 @@ status=0
 echo "== Removing"
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq -o DPkg::Lock::Timeout=300 tidefold > /dev/null ||
   fail "apt-get could not remove the package"
-[ ! -e /usr/bin/tidefold ] && [ ! -L /usr/libexec/xscreensaver/tidefold ] || fail "files left after removal"
+for path in /usr/bin/tidefold /usr/libexec/xscreensaver/tidefold /usr/share/applications/screensavers/tidefold.desktop \
+            /usr/libexec/xsecurelock/saver_tidefold; do
+  [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path left after removal"
+done
 echo "Debian package: 1 passed, 0 failed"

@@ -7,6 +7,8 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include "pacing.h" // after gtest: Xlib's macros would clash with it
+
 #include <cmath>
 #include <fstream>
 #include <string>
@@ -28,9 +30,11 @@ protected:
         ASSERT_TRUE(paint_root(xvfb.display(), kW, kH, desktop.data()));
         ASSERT_TRUE(prepare_saver_class());
         ss_mode = SS_MODE_PREVIEW;
+        x11::set_presentation_pacing(false); // what is drawn, not when: frames go as fast as they can
     }
     void TearDown() override
     {
+        x11::set_presentation_pacing(true);
         if (hWnd && IsWindow(hWnd)) DestroyWindow(hWnd);
         user_options = 0x16;
         ss_mode = SS_MODE_CONFIG;

@@ -1,0 +1,178 @@
+// The saver as a user runs it, on a private 1920x1080 Xvfb (no vsync): `tidefold /s` for 10 s
+// with the default settings and again single-buffered, measured from outside: frames per second
+// (counted with DAMAGE on its GL window), CPU seconds per wall second, peak resident memory. For
+// comparison, the same loop run in this process unpaced (what one frame costs) and paced.
+//
+//   bench_pacing [seconds] [WIDTHxHEIGHT]     (10 s and 1920x1080 by default)
+#include "frames.h"
+#include "pacing.h"
+#include "ripple.h"
+#include "ssaver.h"
+#include "xvfb.h"
+
+#include <X11/Xlib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+int kW = 1920, kH = 1080;
+
+double now_s()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+// User plus system CPU seconds of a process, all its threads together.
+double cpu_seconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; i++) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+double self_cpu_seconds()
+{
+    rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+void store_flags(unsigned flags)
+{
+    HKEY key;
+    DWORD disposition;
+    char no_class[] = "";
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brindlewick Productions\\Tidefold Screen Saver", 0, no_class,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
+        return;
+    DWORD v = flags;
+    RegSetValueExA(key, "flags", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), 4);
+    RegCloseKey(key);
+}
+
+// Runs `tidefold /s` for the given time after a second of warming up, and prints what it used.
+bool measure_program(Display *dpy, const char *what, double seconds)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl(TIDEFOLD_EXE, TIDEFOLD_EXE, "/s", (char *)nullptr);
+        _exit(127);
+    }
+    Window gl = wait_for_gl_window(dpy, 15000);
+    FrameCounter counter;
+    if (!gl || !counter.watch(dpy, gl)) {
+        fprintf(stderr, "%s: no saver window to watch\n", what);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return false;
+    }
+    counter.count_for(1000);
+    double cpu0 = cpu_seconds(pid), t0 = now_s();
+    int frames = counter.count_for(int(seconds * 1000));
+    double cpu1 = cpu_seconds(pid), t1 = now_s();
+    kill(pid, SIGTERM);
+    int status;
+    rusage ru;
+    wait4(pid, &status, 0, &ru);
+    printf("%-28s %7.1f frames/s   %5.3f CPU s per s   peak RSS %6.1f MiB   (%d frames in %.1f s)\n", what,
+           frames / (t1 - t0), (cpu1 - cpu0) / (t1 - t0), ru.ru_maxrss / 1024.0, frames, t1 - t0);
+    return true;
+}
+
+// Runs the launcher's loop rule (every waiting message, one frame, a 1 ms sleep) in this process
+// for the given time, paced or not; gives the frames drawn and the CPU seconds used.
+void run_loop(HWND hWnd, bool paced, double seconds, int *frames, double *cpu, double *wall)
+{
+    x11::set_presentation_pacing(paced);
+    double cpu0 = self_cpu_seconds(), t0 = now_s();
+    *frames = 0;
+    while (now_s() - t0 < seconds) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        if (ss_draw(hWnd) == 0) ++*frames;
+        Sleep(1);
+    }
+    *cpu = self_cpu_seconds() - cpu0;
+    *wall = now_s() - t0;
+}
+
+// The same frames drawn in this process, paced and unpaced, by the launcher's loop rule: what
+// pacing saves, measured one way for both.
+void measure_in_process(double seconds)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = ScreenSaverProc;
+    wc.lpszClassName = "screensaver";
+    RegisterClassA(&wc);
+    nScreenWidth = kW;
+    nScreenHeight = kH;
+    ss_mode = SS_MODE_PREVIEW;
+    HWND hWnd = CreateWindowExA(WS_EX_TOPMOST, "screensaver", "screensaver", WS_POPUP | WS_VISIBLE, 0, 0, kW, kH,
+                                NULL, NULL, NULL, NULL);
+    for (int f = 0; f < 60; f++) ss_draw(hWnd);
+    int frames;
+    double cpu, wall;
+    run_loop(hWnd, false, seconds, &frames, &cpu, &wall);
+    printf("%-28s %7.1f frames/s   %5.3f CPU s per s   %.2f ms CPU, %.2f ms wall per frame (60 frames: %.3f CPU s)\n",
+           "in process, unpaced", frames / wall, cpu / wall, 1000 * cpu / frames, 1000 * wall / frames,
+           60 * cpu / frames);
+    run_loop(hWnd, true, seconds, &frames, &cpu, &wall);
+    printf("%-28s %7.1f frames/s   %5.3f CPU s per s   %.2f ms CPU per frame\n", "in process, paced", frames / wall,
+           cpu / wall, 1000 * cpu / frames);
+    DestroyWindow(hWnd);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    double seconds = argc > 1 ? atof(argv[1]) : 10;
+    if (argc > 2 && sscanf(argv[2], "%dx%d", &kW, &kH) != 2) return 2;
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    PrivateXvfb xvfb;
+    if (!xvfb.start(kW, kH, 24)) {
+        fprintf(stderr, "no Xvfb\n");
+        return 1;
+    }
+    std::vector<unsigned> desktop((size_t)kW * kH);
+    for (int y = 0; y < kH; y++)
+        for (int x = 0; x < kW; x++) desktop[(size_t)y * kW + x] = ((x & 255) << 16) | ((y & 255) << 8) | ((x ^ y) & 255);
+    paint_root(xvfb.display(), kW, kH, desktop.data());
+    char dir[] = "/tmp/tidefold-bench-XXXXXX";
+    if (!mkdtemp(dir)) return 1;
+    setenv("XDG_CONFIG_HOME", dir, 1);
+    Display *dpy = XOpenDisplay(xvfb.display().c_str());
+    if (!dpy) return 1;
+
+    printf("Xvfb %dx%d, %.0f s each\n", kW, kH, seconds);
+    bool ok = measure_program(dpy, "tidefold /s, defaults", seconds);
+    store_flags(0x16 & ~OPTION_DOUBLE_BUFFER);
+    ok = measure_program(dpy, "tidefold /s, single buffer", seconds) && ok;
+    store_flags(0x16);
+    measure_in_process(seconds);
+    XCloseDisplay(dpy);
+    std::string rm = std::string("rm -rf ") + dir;
+    return system(rm.c_str()) == 0 && ok ? 0 : 1;
+}
