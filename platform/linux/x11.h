@@ -60,7 +60,12 @@ struct WindowRec {
     bool saver_popup = false;   // full-screen topmost popup: override-redirect, raised, grabbing
     bool embedded = false;      // inside the window of an embedded run: no input, no cursor of ours
     bool mapped = false;
-    bool grabbed = false;
+    bool grabbed = false;       // holds the keyboard or the pointer
+    bool keyboard_held = false;
+    bool pointer_held = false;
+    // While another client holds what the saver popup wants, it asks again until this time.
+    DWORD grab_retry_until = 0;
+    DWORD next_grab_try = 0;
     bool destroying = false;
     // The pixel format set on the window and the GL child window that carries its visual.
     int pixel_format = 0;

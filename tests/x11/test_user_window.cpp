@@ -115,9 +115,9 @@ TEST_F(Windows, SaverPopupCoversTheScreenAboveOthersAndHoldsTheInput)
 TEST_F(Windows, SaverPopupGrabWaitsForAnotherProgramsGrabToEnd)
 {
     ASSERT_TRUE(start());
-    // Another program holds the keyboard for a moment after the saver starts, as a launcher's
-    // key binding may.
-    std::atomic<bool> grabbed{false};
+    // Another program holds the keyboard for a while after the saver starts, as a launcher's
+    // key binding may; the release shuffles the focus, which deactivates nothing.
+    std::atomic<bool> grabbed{false}, released{false};
     std::string name = xvfb.display();
     std::thread holder([&] {
         Display *d = XOpenDisplay(name.c_str());
@@ -128,15 +128,23 @@ TEST_F(Windows, SaverPopupGrabWaitsForAnotherProgramsGrabToEnd)
             XSync(d, False);
         }
         grabbed = true;
-        if (!d) return;
-        usleep(200 * 1000);
+        if (!d) {
+            released = true;
+            return;
+        }
+        usleep(1500 * 1000);
         XCloseDisplay(d);
+        released = true;
     });
     while (!grabbed) usleep(1000);
     HWND hwnd = create_popup();
+    while (!released) pump_for(10);
     holder.join();
     ASSERT_NE(hwnd, nullptr);
+    pump_for(400); // the loop keeps asking for the keyboard while it polls
     EXPECT_EQ(grab_keyboard(foreign_window(0, 0, 50, 50)), AlreadyGrabbed);
+    for (const Recorded &r : only({WM_ACTIVATE, WM_ACTIVATEAPP, WM_NCACTIVATE}))
+        EXPECT_NE(r.wParam, 0u) << "message " << r.msg << ": the end of another program's grab deactivated";
 }
 
 TEST_F(Windows, ActivationFollowsFocusAndTheSaversOwnGrabIsNoLoss)
