@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -28,6 +29,7 @@ namespace {
 Display *g_dpy = nullptr;
 std::string g_dpy_name;
 bool g_dpy_dead = false;
+bool g_dpy_lost = false; // a connection in use went away; the program ends with an error
 XIOErrorHandler g_prev_io_handler = nullptr;
 ErrorTrap *g_trap = nullptr;
 Atom g_wm_protocols = 0;
@@ -84,7 +86,7 @@ DWORD now_ms()
 int on_io_error(Display *dpy)
 {
     if (dpy == g_dpy) {
-        g_dpy_dead = true;
+        g_dpy_dead = g_dpy_lost = true;
         return 0;
     }
     return g_prev_io_handler ? g_prev_io_handler(dpy) : 0;
@@ -92,7 +94,7 @@ int on_io_error(Display *dpy)
 
 void on_io_error_exit(Display *dpy, void *)
 {
-    if (dpy == g_dpy) g_dpy_dead = true;
+    if (dpy == g_dpy) g_dpy_dead = g_dpy_lost = true;
 }
 
 // Keeps our handlers installed: a toolkit initialised later may have replaced them, and its
@@ -320,6 +322,18 @@ void destroy_tree(Window top, bool x_window_exists)
     for (Window w : tree) forget_window(w);
 }
 
+// A connection whose server went away is kept, not closed: closing runs the GL library's clean-up
+// of what it drew in, which talks to the gone server and complains on stderr. Such a loss ends
+// the program; the connection's memory stays reachable here till then.
+void close_connection(Display *dpy)
+{
+    static std::vector<Display *> dead;
+    if (g_dpy_dead)
+        dead.push_back(dpy);
+    else
+        XCloseDisplay(dpy);
+}
+
 // The connection is gone or $DISPLAY names another server now: every window went with it.
 // With notify, each window still gets its WM_DESTROY, so a program ends the way it would had its
 // window been closed.
@@ -337,7 +351,7 @@ void drop_connection(bool notify)
     for (auto &kv : g_windows) kv.second.gl_child = kv.second.gl_colormap = 0;
     Display *dpy = g_dpy;
     install_handlers();
-    XCloseDisplay(dpy);
+    close_connection(dpy);
     g_dpy = nullptr;
     g_dpy_dead = false;
     g_dpy_name.clear();
@@ -712,7 +726,8 @@ Display *display()
         if (poll(&p, 1, 0) > 0) {
             char c;
             ssize_t n = recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) g_dpy_dead = true;
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+                g_dpy_dead = g_dpy_lost = true;
         }
     }
     if (g_dpy && g_dpy_dead) {
@@ -741,9 +756,14 @@ Display *display()
 
 Display *display_if_open() { return g_dpy_dead ? nullptr : g_dpy; }
 
+bool display_lost() { return g_dpy_lost; }
+
+void report_lost_display() { fputs("tidefold: lost the connection to the display\n", stderr); }
+
 void shutdown()
 {
     drop_connection(false);
+    g_dpy_lost = false;
     g_queue.clear();
     g_classes.clear();
     g_cursor_count = 0;

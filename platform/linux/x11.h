@@ -20,6 +20,10 @@ namespace x11 {
 Display *display();
 // The connection if it is already open, without opening it.
 Display *display_if_open();
+// Whether a connection in use broke (the server went away) since the last shutdown().
+bool display_lost();
+// The one line on stderr with which a run that lost its display ends (with status 1).
+void report_lost_display();
 
 // Closes the display and forgets every window, window device context, GL context and queued
 // message; classes stay registered and memory bitmaps stay alive. The next call that needs the
@@ -76,7 +80,13 @@ struct WindowRec {
 
 WindowRec *find_window(HWND hwnd);
 WindowRec *find_window_xid(Window xid);
-inline Window xid_of(HWND hwnd) { return static_cast<Window>(reinterpret_cast<uintptr_t>(hwnd)); }
+// The X window a handle names. X ids have 32 bits: a larger handle names no window (None), rather
+// than whichever window its low bits happen to name once the request is sent.
+inline Window xid_of(HWND hwnd)
+{
+    uint64_t value = reinterpret_cast<uintptr_t>(hwnd);
+    return value >> 32 ? None : static_cast<Window>(value);
+}
 inline HWND hwnd_of(Window xid) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(xid)); }
 
 // Device contexts: a window's (GetDC) or a memory one (CreateCompatibleDC).

@@ -212,6 +212,24 @@ TEST_F(Windows, ChildInsideAnotherProgramsWindowGetsOneDestroyWhenItGoes)
     EXPECT_FALSE(PostMessageA(child, WM_USER, 0, 0));
 }
 
+// An X id has 32 bits: a handle beyond them names no window, even when its low bits do.
+TEST_F(Windows, HandlesBeyondThirtyTwoBitsNameNoWindow)
+{
+    ASSERT_TRUE(start());
+    Window theirs = foreign_window(50, 60, 200, 100);
+    for (uint64_t high : {1ull << 32, 1ull << 40, 0xFFFFFFFF00000000ull}) {
+        HWND bogus = reinterpret_cast<HWND>(static_cast<uintptr_t>(high | theirs));
+        RECT r;
+        EXPECT_FALSE(IsWindow(bogus));
+        EXPECT_FALSE(GetWindowRect(bogus, &r));
+        EXPECT_FALSE(GetClientRect(bogus, &r));
+        EXPECT_EQ(GetDC(bogus), nullptr);
+        EXPECT_EQ(create_window(0, 0, 10, 10, WS_CHILD | WS_VISIBLE, bogus), nullptr);
+    }
+    EXPECT_TRUE(IsWindow(x11::hwnd_of(theirs))) << "the window itself is still named by its own id";
+    EXPECT_TRUE(recorded.empty());
+}
+
 TEST_F(Windows, RegistrationAndCreationFailuresAreReturnValues)
 {
     ASSERT_TRUE(start());
