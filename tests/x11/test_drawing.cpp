@@ -143,6 +143,41 @@ TEST_F(Drawing, TexturesFilterLinearOnlyInHighQuality)
     }
 }
 
+// A screen one or two pixels wide gives texture rows of 3 or 6 bytes, less than the GL's default
+// row alignment of 4: the texture must still hold the picture row for row, read from the packed
+// rows of the buffer (and never past its end).
+TEST_F(Drawing, TinyScreenTextureHoldsThePictureRowForRow)
+{
+    for (int width : {1, 2}) {
+        const int height = 64;
+        nScreenWidth = width;
+        nScreenHeight = height;
+        start(0x16);
+        std::vector<unsigned char> texels((size_t)width * height * 3, 0xEE);
+        with_context([&] {
+            glBindTexture(GL_TEXTURE_2D, texture_names[0]);
+            GLint w = 0, h = 0;
+            glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+            glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
+            ASSERT_EQ(w, width);
+            ASSERT_EQ(h, height);
+            glPixelStorei(GL_PACK_ALIGNMENT, 1);
+            glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+        });
+        // Texture rows run bottom first; the desktop's blue is 128 and its green grows downwards.
+        for (int row = 0; row < height; row++)
+            for (int x = 0; x < width; x++) {
+                int y = height - 1 - row;
+                const unsigned char *t = &texels[((size_t)row * width + x) * 3];
+                ASSERT_EQ((int)t[0], x * 255 / kW) << "width " << width << " row " << row;
+                ASSERT_EQ((int)t[1], y * 255 / kH) << "width " << width << " row " << row;
+                ASSERT_EQ((int)t[2], 128) << "width " << width << " row " << row;
+            }
+        DestroyWindow(hWnd);
+        hWnd = NULL;
+    }
+}
+
 TEST_F(Drawing, DoubleBufferOptionChoosesTheFormat)
 {
     for (int options : {0x16, 0x06}) {
