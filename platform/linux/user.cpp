@@ -192,7 +192,10 @@ void purge_window_messages(HWND hwnd)
 constexpr DWORD kGrabRetryMs = 5000;
 constexpr DWORD kGrabRetryEveryMs = 100;
 
-bool grab_may_come_free(int result) { return result == AlreadyGrabbed || result == GrabFrozen || result == GrabNotViewable; }
+bool grab_may_come_free(int result)
+{
+    return result == AlreadyGrabbed || result == GrabFrozen || result == GrabNotViewable;
+}
 
 // One attempt at whichever of the keyboard and the pointer the saver popup does not hold yet.
 // A refusal that waiting cannot cure ends the retries.

@@ -176,8 +176,9 @@ std::string dead_display_name()
 {
     for (int n = 90; n < 400; n++) {
         std::string id = std::to_string(n);
-        if (access(("/tmp/.X11-unix/X" + id).c_str(), F_OK) != 0 && access(("/tmp/.X" + id + "-lock").c_str(), F_OK) != 0)
-            return ":" + id;
+        bool socket = access(("/tmp/.X11-unix/X" + id).c_str(), F_OK) == 0;
+        bool lock = access(("/tmp/.X" + id + "-lock").c_str(), F_OK) == 0;
+        if (!socket && !lock) return ":" + id;
     }
     return ":399";
 }

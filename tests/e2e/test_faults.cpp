@@ -92,8 +92,8 @@ TEST(PreviewHandles, BeyondThirtyTwoBitsNameNoWindow)
     XSync(s.dpy(), False);
     char hex[32];
     snprintf(hex, sizeof hex, "0x1%08lx", target);
-    for (std::string args : {"/p " + std::to_string((1ull << 32) + target), "/p " + std::to_string((1ull << 40) + target),
-                             "--window-id " + std::string(hex)}) {
+    for (std::string args : {"/p " + std::to_string((1ull << 32) + target),
+                             "/p " + std::to_string((1ull << 40) + target), "--window-id " + std::string(hex)}) {
         ASSERT_TRUE(s.launch(args));
         int status = s.wait_exit(5000);
         EXPECT_EQ(status, 0) << args;
