@@ -32,6 +32,7 @@ target_link_libraries(tidefold_core PUBLIC tidefold_platform)
 
 add_executable(tidefold platform/linux/entry.cpp)
 target_link_libraries(tidefold PRIVATE tidefold_core)
+target_compile_definitions(tidefold PRIVATE TIDEFOLD_VERSION="${PROJECT_VERSION}")
 
 include(cmake/install.cmake)
 include(cmake/package.cmake)

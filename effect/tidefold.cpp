@@ -307,6 +307,9 @@ void load_texture(int name, const unsigned char *texture, int tex_width, int tex
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    // Texture pictures have tightly packed rows; the GL would otherwise take each row as filled
+    // out to 4 bytes, and read past the buffer when a row is 3 or 6 bytes long.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glTexImage2D(GL_TEXTURE_2D, 0, 3, tex_width, tex_height, 0, GL_RGB, GL_UNSIGNED_BYTE, texture);
 }
 

@@ -2,6 +2,7 @@
 // Dialog and control handles are pointers to the records below; they never meet X window ids.
 #include "dialogs.h"
 #include "resources.h"
+#include "x11.h"
 
 #include <gdk/gdkkeysyms.h>
 #include <gdk/gdkx.h>
@@ -334,6 +335,12 @@ int chained_error_handler(Display *dpy, XErrorEvent *ev)
 int chained_io_error_handler(Display *dpy)
 {
     static bool inside;
+    // The dialog cannot go on without its display; GDK's own handler would end the process too,
+    // but with a note of its own.
+    if (dpy == gdk_xdisplay) {
+        x11::report_lost_display();
+        _exit(1);
+    }
     if (inside || dpy == gdk_xdisplay || !outer_io_error_handler) return gdk_io_error_handler(dpy);
     inside = true;
     int r = outer_io_error_handler(dpy);

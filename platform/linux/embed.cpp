@@ -22,6 +22,13 @@ bool is_word(const char *arg, const char *name) { return strcmp(arg, name) == 0;
 bool root_word(const char *arg) { return is_word(arg, "--root") || is_word(arg, "-root"); }
 bool window_id_word(const char *arg) { return is_word(arg, "--window-id") || is_word(arg, "-window-id"); }
 
+EntryArguments::Request request_word(const char *arg)
+{
+    if (is_word(arg, "--help") || is_word(arg, "-h")) return EntryArguments::help;
+    if (is_word(arg, "--version")) return EntryArguments::version;
+    return EntryArguments::run;
+}
+
 void on_termination(int)
 {
     if (!g_loop_running) _exit(0);
@@ -95,7 +102,9 @@ EntryArguments read_entry_arguments(int argc, const char *const *argv, const cha
     EntryArguments out;
     bool wants_root = false;
     for (int i = 1; i < argc; i++) {
-        if (root_word(argv[i])) {
+        if (request_word(argv[i]) != EntryArguments::run) {
+            if (out.request == EntryArguments::run) out.request = request_word(argv[i]);
+        } else if (root_word(argv[i])) {
             out.embedded = true;
             wants_root = true;
         } else if (window_id_word(argv[i])) {
@@ -181,6 +190,7 @@ void catch_termination_signals()
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 }
 
 bool take_termination_request()

@@ -13,10 +13,13 @@ namespace x11 {
 // -window-id ID are taken out; everything else goes to WinMain unchanged, joined by single
 // blanks. With one of those words, "/p <decimal id>" follows the rest, so the embedded run is a
 // preview inside that window whatever other switches came with it.
+// --help / -h and --version, also whole arguments only, ask for a text instead of a run.
 struct EntryArguments {
+    enum Request { run, help, version };
     std::string command_line;
     bool embedded = false;
     unsigned long window = 0; // the window to draw into; 0 when the id given names none
+    Request request = run;    // the first of --help / -h / --version given, if any
 };
 // root_window is asked for only when --root comes without a usable $XSCREENSAVER_WINDOW.
 EntryArguments read_entry_arguments(int argc, const char *const *argv, const char *xscreensaver_window,
@@ -41,6 +44,7 @@ bool embed_screenshot(Pixmap *pixmap, int *x, int *y);
 // Asks for the target's size changes, so our window inside can follow them.
 void embed_watch_target();
 
+// SIGPIPE is ignored: a write to a server that went away fails, and the loss is reported as such.
 // SIGTERM, SIGINT and SIGHUP end the run with status 0. Once the message loop is polling, the
 // handler only raises a flag and the queue destroys our windows the normal way (WM_DESTROY, then
 // WM_QUIT 0); before that there is nothing to restore and the process ends at once.

@@ -1,8 +1,12 @@
 // Process entry on Linux: the arguments joined by single blanks become WinMain's argument string.
 // The X screen saver daemons' words (--root, --window-id ID) are understood here, as whole
-// arguments only, and turn into a preview inside the window they name.
+// arguments only, and turn into a preview inside the window they name; --help and --version
+// answer with a text. A display that cannot be opened, or that goes away, ends the run with
+// status 1 and one line on stderr.
 #include "embed.h"
+#include "ssaver.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -13,14 +17,65 @@ unsigned long root_window()
     return dpy ? DefaultRootWindow(dpy) : 0;
 }
 
+void print_usage(const char *program)
+{
+    printf("Usage: %s [/s | /c | /p ID | /a] [--root | --window-id ID]\n"
+           "Tidefold, a water-ripple screen saver.\n"
+           "  /s               run full screen until a key, a button or a mouse move\n"
+           "  /c               open the settings dialog (also with no switch)\n"
+           "  /p ID            draw a preview inside the X window ID (decimal)\n"
+           "  /a               change password: not supported, exits at once\n"
+           "  --root           draw on the root window (or $XSCREENSAVER_WINDOW)\n"
+           "  --window-id ID   draw inside the X window ID (hex with 0x, or decimal)\n"
+           "  -h, --help       show this text;  --version  show the version\n"
+           "Settings: $XDG_CONFIG_HOME/tidefold/registry.ini (~/.config/tidefold/registry.ini by default)\n",
+           program);
+}
+
+// Every mode but the password request needs the display.
+bool needs_display(const std::string &command_line)
+{
+    int saved = ss_mode;
+    ss_scan_command_line(command_line.c_str());
+    bool needs = ss_mode != SS_MODE_PASSWORD;
+    ss_mode = saved;
+    return needs;
+}
+
+void report_no_display()
+{
+    const char *name = getenv("DISPLAY");
+    if (name && *name)
+        fprintf(stderr, "tidefold: cannot open display \"%s\"\n", name);
+    else
+        fprintf(stderr, "tidefold: cannot open display: DISPLAY is not set\n");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     x11::catch_termination_signals();
     x11::EntryArguments args = x11::read_entry_arguments(argc, argv, getenv("XSCREENSAVER_WINDOW"), root_window);
+    if (args.request == x11::EntryArguments::help) {
+        print_usage(argv[0]);
+        return 0;
+    }
+    if (args.request == x11::EntryArguments::version) {
+        printf("tidefold %s\n", TIDEFOLD_VERSION);
+        return 0;
+    }
+    if (needs_display(args.command_line) && !x11::display()) {
+        report_no_display();
+        return 1;
+    }
     if (args.embedded) x11::embed_into(args.window);
     static char module_marker;
     HINSTANCE self = reinterpret_cast<HINSTANCE>(&module_marker);
-    return WinMain(self, nullptr, &args.command_line[0], SW_SHOWDEFAULT);
+    int status = WinMain(self, nullptr, &args.command_line[0], SW_SHOWDEFAULT);
+    if (x11::display_lost()) {
+        x11::report_lost_display();
+        return 1;
+    }
+    return status;
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -28,6 +29,7 @@ namespace {
 Display *g_dpy = nullptr;
 std::string g_dpy_name;
 bool g_dpy_dead = false;
+bool g_dpy_lost = false; // a connection in use went away; the program ends with an error
 XIOErrorHandler g_prev_io_handler = nullptr;
 ErrorTrap *g_trap = nullptr;
 Atom g_wm_protocols = 0;
@@ -84,7 +86,7 @@ DWORD now_ms()
 int on_io_error(Display *dpy)
 {
     if (dpy == g_dpy) {
-        g_dpy_dead = true;
+        g_dpy_dead = g_dpy_lost = true;
         return 0;
     }
     return g_prev_io_handler ? g_prev_io_handler(dpy) : 0;
@@ -92,7 +94,7 @@ int on_io_error(Display *dpy)
 
 void on_io_error_exit(Display *dpy, void *)
 {
-    if (dpy == g_dpy) g_dpy_dead = true;
+    if (dpy == g_dpy) g_dpy_dead = g_dpy_lost = true;
 }
 
 // Keeps our handlers installed: a toolkit initialised later may have replaced them, and its
@@ -187,42 +189,73 @@ void purge_window_messages(HWND hwnd)
                   g_chars.end());
 }
 
-// Takes the keyboard and the pointer for the saver popup, retrying for a second while another
-// client still holds them (a launcher's own grab usually ends a moment later).
-void grab_input(WindowRec &rec)
+constexpr DWORD kGrabRetryMs = 5000;
+constexpr DWORD kGrabRetryEveryMs = 100;
+
+bool grab_may_come_free(int result)
+{
+    return result == AlreadyGrabbed || result == GrabFrozen || result == GrabNotViewable;
+}
+
+// One attempt at whichever of the keyboard and the pointer the saver popup does not hold yet.
+// A refusal that waiting cannot cure ends the retries.
+void try_grabs(WindowRec &rec)
 {
     unsigned long first = NextRequest(g_dpy);
-    bool keyboard = false, pointer = false;
-    for (int attempt = 0; attempt < 100 && !(keyboard && pointer); attempt++) {
-        if (attempt) Sleep(10);
-        if (!keyboard) {
-            int r = XGrabKeyboard(g_dpy, rec.xid, False, GrabModeAsync, GrabModeAsync, CurrentTime);
-            keyboard = r == GrabSuccess;
-            if (!keyboard && r != AlreadyGrabbed && r != GrabFrozen && r != GrabNotViewable) break;
-        }
-        if (!pointer) {
-            int r = XGrabPointer(g_dpy, rec.xid, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
-                                 GrabModeAsync, GrabModeAsync, None, current_cursor(), CurrentTime);
-            pointer = r == GrabSuccess;
-            if (!pointer && r != AlreadyGrabbed && r != GrabFrozen && r != GrabNotViewable) break;
-        }
+    bool hopeless = false;
+    if (!rec.keyboard_held) {
+        int r = XGrabKeyboard(g_dpy, rec.xid, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        rec.keyboard_held = r == GrabSuccess;
+        hopeless |= !rec.keyboard_held && !grab_may_come_free(r);
+    }
+    if (!rec.pointer_held) {
+        int r = XGrabPointer(g_dpy, rec.xid, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+                             GrabModeAsync, GrabModeAsync, None, current_cursor(), CurrentTime);
+        rec.pointer_held = r == GrabSuccess;
+        hopeless |= !rec.pointer_held && !grab_may_come_free(r);
     }
     // Events carry the serial of our last request the server has processed, so anything that
     // happens after the sync below, whoever caused it, falls outside our range.
     note_own_grab_serials(first, NextRequest(g_dpy));
     XSync(g_dpy, False);
-    rec.grabbed = keyboard || pointer;
+    rec.grabbed = rec.keyboard_held || rec.pointer_held;
+    if (hopeless) rec.grab_retry_until = now_ms();
+    rec.next_grab_try = now_ms() + kGrabRetryEveryMs;
+}
+
+// Takes the keyboard and the pointer for the saver popup. What another client still holds (a
+// launcher's own grab usually ends a moment later) is asked for again by retry_grabs.
+void grab_input(WindowRec &rec)
+{
+    rec.grab_retry_until = now_ms() + kGrabRetryMs;
+    try_grabs(rec);
+}
+
+bool time_reached(DWORD now, DWORD when) { return static_cast<int32_t>(now - when) >= 0; }
+
+// Called while the loop polls: every ~100 ms, for a few seconds after the popup was shown, asks
+// again for the keyboard or pointer that another client held then.
+void retry_grabs()
+{
+    if (!g_dpy || g_dpy_dead) return;
+    DWORD now = now_ms();
+    for (auto &kv : g_windows) {
+        WindowRec &rec = kv.second;
+        if (!rec.saver_popup || !rec.mapped || rec.destroying || (rec.keyboard_held && rec.pointer_held)) continue;
+        if (time_reached(now, rec.grab_retry_until) || !time_reached(now, rec.next_grab_try)) continue;
+        try_grabs(rec);
+    }
 }
 
 void ungrab_input(WindowRec &rec)
 {
     if (!rec.grabbed) return;
     unsigned long first = NextRequest(g_dpy);
-    XUngrabKeyboard(g_dpy, CurrentTime);
-    XUngrabPointer(g_dpy, CurrentTime);
+    if (rec.keyboard_held) XUngrabKeyboard(g_dpy, CurrentTime);
+    if (rec.pointer_held) XUngrabPointer(g_dpy, CurrentTime);
     note_own_grab_serials(first, NextRequest(g_dpy));
     XSync(g_dpy, False);
-    rec.grabbed = false;
+    rec.grabbed = rec.keyboard_held = rec.pointer_held = false;
 }
 
 void show(WindowRec &rec, bool visible)
@@ -292,6 +325,18 @@ void destroy_tree(Window top, bool x_window_exists)
     for (Window w : tree) forget_window(w);
 }
 
+// A connection whose server went away is kept, not closed: closing runs the GL library's clean-up
+// of what it drew in, which talks to the gone server and complains on stderr. Such a loss ends
+// the program; the connection's memory stays reachable here till then.
+void close_connection(Display *dpy)
+{
+    static std::vector<Display *> dead;
+    if (g_dpy_dead)
+        dead.push_back(dpy);
+    else
+        XCloseDisplay(dpy);
+}
+
 // The connection is gone or $DISPLAY names another server now: every window went with it.
 // With notify, each window still gets its WM_DESTROY, so a program ends the way it would had its
 // window been closed.
@@ -309,7 +354,7 @@ void drop_connection(bool notify)
     for (auto &kv : g_windows) kv.second.gl_child = kv.second.gl_colormap = 0;
     Display *dpy = g_dpy;
     install_handlers();
-    XCloseDisplay(dpy);
+    close_connection(dpy);
     g_dpy = nullptr;
     g_dpy_dead = false;
     g_dpy_name.clear();
@@ -517,6 +562,27 @@ void queue_activation(HWND hwnd, bool active)
     }
 }
 
+// Whether a focus event on one of our windows is a change of its activation.
+bool activation_changed(const XFocusChangeEvent &f)
+{
+    // Focus moving between the window and its own inside is no change of activation, and
+    // neither is the focus shuffle that our own grab (or its release) causes.
+    if (f.detail == NotifyInferior) return false;
+    if ((f.mode == NotifyGrab || f.mode == NotifyUngrab) && own_grab_serial(f.serial)) return false;
+    if (f.type == FocusIn) {
+        // Keys follow the pointer while the focus is the pointer root; the window under it gains
+        // nothing worth reporting (and may already be unmapped).
+        return f.detail != NotifyPointer;
+    }
+    // Only another window really taking the focus deactivates. Another client's grab taking the
+    // keyboard for a while is not that, and the end of a grab is that only when it was the grab
+    // that gave us the focus (ours, ended by our window going away); the end of another client's
+    // grab reaches us as the pointer's window, detail NotifyPointer.
+    if (f.mode == NotifyGrab) return false;
+    return f.detail == NotifyAncestor || f.detail == NotifyVirtual || f.detail == NotifyNonlinear ||
+           f.detail == NotifyNonlinearVirtual;
+}
+
 void translate(XEvent &ev)
 {
     switch (ev.type) {
@@ -545,15 +611,7 @@ void translate(XEvent &ev)
     case FocusOut: {
         WindowRec *rec = find_window_xid(ev.xfocus.window);
         if (!rec || rec->destroying) break;
-        // Focus moving between the window and its own inside is no change of activation, and
-        // neither is the focus shuffle that our own grab (or its release) causes.
-        if (ev.xfocus.detail == NotifyInferior) break;
-        if ((ev.xfocus.mode == NotifyGrab || ev.xfocus.mode == NotifyUngrab) && own_grab_serial(ev.xfocus.serial))
-            break;
-        // Keys follow the pointer while the focus is the pointer root; the window under it gains
-        // nothing worth reporting (and may already be unmapped).
-        if (ev.type == FocusIn && ev.xfocus.detail == NotifyPointer) break;
-        queue_activation(hwnd_of(rec->xid), ev.type == FocusIn);
+        if (activation_changed(ev.xfocus)) queue_activation(hwnd_of(rec->xid), ev.type == FocusIn);
         break;
     }
     case ConfigureNotify: {
@@ -582,7 +640,7 @@ void translate(XEvent &ev)
         if (!rec || rec->destroying) break;
         // Destroyed from outside, usually together with a parent of another program's.
         rec->destroying = true;
-        rec->mapped = rec->grabbed = false;
+        rec->mapped = rec->grabbed = rec->keyboard_held = rec->pointer_held = false;
         if (rec->gl_child) gl_forget_drawable(rec->gl_child);
         purge_window_messages(hwnd_of(rec->xid));
         queue_message(hwnd_of(rec->xid), WM_DESTROY, 0, 0, true);
@@ -671,7 +729,8 @@ Display *display()
         if (poll(&p, 1, 0) > 0) {
             char c;
             ssize_t n = recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) g_dpy_dead = true;
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+                g_dpy_dead = g_dpy_lost = true;
         }
     }
     if (g_dpy && g_dpy_dead) {
@@ -700,9 +759,14 @@ Display *display()
 
 Display *display_if_open() { return g_dpy_dead ? nullptr : g_dpy; }
 
+bool display_lost() { return g_dpy_lost; }
+
+void report_lost_display() { fputs("tidefold: lost the connection to the display\n", stderr); }
+
 void shutdown()
 {
     drop_connection(false);
+    g_dpy_lost = false;
     g_queue.clear();
     g_classes.clear();
     g_cursor_count = 0;
@@ -1032,6 +1096,7 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     if (!lpMsg) return FALSE;
     if (g_dpy && g_dpy_dead) drop_connection(true);
     if (take_termination_request()) close_for_termination();
+    retry_grabs();
     read_x_events(g_queue.empty());
     deliver_sent_messages();
     for (auto it = g_queue.begin(); it != g_queue.end(); ++it) {
@@ -1097,7 +1162,7 @@ int WINAPI ShowCursor(BOOL bShow)
         for (auto &kv : g_windows) {
             if (kv.second.destroying || kv.second.embedded) continue;
             XDefineCursor(dpy, kv.first, c);
-            if (kv.second.grabbed)
+            if (kv.second.pointer_held)
                 XChangeActivePointerGrab(dpy, ButtonPressMask | ButtonReleaseMask | PointerMotionMask, c, CurrentTime);
         }
         XSync(dpy, False);

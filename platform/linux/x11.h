@@ -20,6 +20,10 @@ namespace x11 {
 Display *display();
 // The connection if it is already open, without opening it.
 Display *display_if_open();
+// Whether a connection in use broke (the server went away) since the last shutdown().
+bool display_lost();
+// The one line on stderr with which a run that lost its display ends (with status 1).
+void report_lost_display();
 
 // Closes the display and forgets every window, window device context, GL context and queued
 // message; classes stay registered and memory bitmaps stay alive. The next call that needs the
@@ -60,7 +64,12 @@ struct WindowRec {
     bool saver_popup = false;   // full-screen topmost popup: override-redirect, raised, grabbing
     bool embedded = false;      // inside the window of an embedded run: no input, no cursor of ours
     bool mapped = false;
-    bool grabbed = false;
+    bool grabbed = false;       // holds the keyboard or the pointer
+    bool keyboard_held = false;
+    bool pointer_held = false;
+    // While another client holds what the saver popup wants, it asks again until this time.
+    DWORD grab_retry_until = 0;
+    DWORD next_grab_try = 0;
     bool destroying = false;
     // The pixel format set on the window and the GL child window that carries its visual.
     int pixel_format = 0;
@@ -71,7 +80,13 @@ struct WindowRec {
 
 WindowRec *find_window(HWND hwnd);
 WindowRec *find_window_xid(Window xid);
-inline Window xid_of(HWND hwnd) { return static_cast<Window>(reinterpret_cast<uintptr_t>(hwnd)); }
+// The X window a handle names. X ids have 32 bits: a larger handle names no window (None), rather
+// than whichever window its low bits happen to name once the request is sent.
+inline Window xid_of(HWND hwnd)
+{
+    uint64_t value = reinterpret_cast<uintptr_t>(hwnd);
+    return value >> 32 ? None : static_cast<Window>(value);
+}
 inline HWND hwnd_of(Window xid) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(xid)); }
 
 // Device contexts: a window's (GetDC) or a memory one (CreateCompatibleDC).

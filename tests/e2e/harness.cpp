@@ -9,7 +9,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <ctime>
 #include <sstream>
 #include <sys/wait.h>
@@ -91,6 +93,8 @@ SaverSession::~SaverSession()
     if (dpy_) XCloseDisplay(dpy_);
     std::error_code ignored;
     if (!config_dir_.empty()) std::filesystem::remove_all(config_dir_, ignored);
+    for (const std::string &path : {output_path_, error_path_})
+        if (!path.empty()) unlink(path.c_str());
 }
 
 void SaverSession::store_setting(const char *name, unsigned value)
@@ -111,8 +115,20 @@ bool SaverSession::launch(const std::string &args)
     std::vector<std::string> words = {TIDEFOLD_EXE};
     std::istringstream in(args);
     for (std::string w; in >> w;) words.push_back(w);
+    for (std::string *path : {&output_path_, &error_path_}) {
+        if (!path->empty()) continue;
+        char tmpl[] = "/tmp/tidefold-output-XXXXXX";
+        int fd = mkstemp(tmpl);
+        if (fd < 0) return false;
+        close(fd);
+        *path = tmpl;
+    }
     pid_ = fork();
     if (pid_ == 0) {
+        int out = open(output_path_.c_str(), O_WRONLY | O_TRUNC);
+        int err = open(error_path_.c_str(), O_WRONLY | O_TRUNC);
+        if (out >= 0) dup2(out, 1);
+        if (err >= 0) dup2(err, 2);
         std::vector<char *> argv;
         for (auto &w : words) argv.push_back(const_cast<char *>(w.c_str()));
         argv.push_back(nullptr);
@@ -136,6 +152,37 @@ int SaverSession::wait_exit(int timeout_ms)
     return -1;
 }
 
+std::string SaverSession::read_text(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void SaverSession::signal(int sig)
+{
+    if (pid_ > 0) kill(pid_, sig);
+}
+
+void SaverSession::stop_display()
+{
+    if (dpy_) XCloseDisplay(dpy_);
+    dpy_ = nullptr;
+    xvfb_.stop();
+}
+
+std::string dead_display_name()
+{
+    for (int n = 90; n < 400; n++) {
+        std::string id = std::to_string(n);
+        bool socket = access(("/tmp/.X11-unix/X" + id).c_str(), F_OK) == 0;
+        bool lock = access(("/tmp/.X" + id + "-lock").c_str(), F_OK) == 0;
+        if (!socket && !lock) return ":" + id;
+    }
+    return ":399";
+}
+
 bool SaverSession::running() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
 
 static Window find_named(Display *dpy, Window w, const char *name)
@@ -156,10 +203,10 @@ static Window find_named(Display *dpy, Window w, const char *name)
     return found;
 }
 
-Window SaverSession::wait_for_saver_window(int timeout_ms)
+Window SaverSession::wait_for_window(const char *title, int timeout_ms)
 {
     for (int waited = 0; waited <= timeout_ms; waited += 20) {
-        Window w = find_named(dpy_, DefaultRootWindow(dpy_), "screensaver");
+        Window w = find_named(dpy_, DefaultRootWindow(dpy_), title);
         if (w) return w;
         sleep_ms(20);
     }

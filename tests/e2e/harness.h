@@ -34,14 +34,21 @@ public:
     // Stores settings for the program to load (REG_DWORD values under its key).
     void store_setting(const char *name, unsigned value);
 
-    // Starts tidefold with the given argument string split on blanks.
+    // Starts tidefold with the given argument string split on blanks; its stdout and stderr are kept.
     bool launch(const std::string &args);
+    // What the program wrote on stdout and on stderr so far.
+    std::string output() const { return read_text(output_path_); }
+    std::string error_output() const { return read_text(error_path_); }
+    void signal(int sig);
     // Waits up to timeout_ms for the program to end; gives its exit status, or -1 if it is still running.
     int wait_exit(int timeout_ms);
     bool running();
 
     // Waits until a mapped window titled "screensaver" exists; gives its id (0 on timeout).
-    Window wait_for_saver_window(int timeout_ms);
+    Window wait_for_saver_window(int timeout_ms) { return wait_for_window("screensaver", timeout_ms); }
+    Window wait_for_window(const char *title, int timeout_ms);
+    // Ends the X server under the running program.
+    void stop_display();
 
     Picture screenshot(int x, int y, int width, int height);
     Picture screenshot() { return screenshot(0, 0, width_, height_); }
@@ -60,6 +67,11 @@ private:
     pid_t pid_ = -1;
     int width_ = 0, height_ = 0;
     std::string config_dir_;
+    std::string output_path_, error_path_;
+    static std::string read_text(const std::string &path);
 };
+
+// A display name no server answers on.
+std::string dead_display_name();
 
 void sleep_ms(int ms);

@@ -140,6 +140,37 @@ TEST_F(FullScreenSaver, KeyNeverReachesTheWindowUnderneath)
     EXPECT_EQ(leaked, 0) << "input meant for the saver reached the application underneath";
 }
 
+// Another client (a launcher, a hotkey daemon) still holds the keyboard when the saver starts.
+// Its release shuffles the focus, which is no loss of activation; the saver keeps asking for the
+// keyboard meanwhile, so once it is free the keys are the saver's and none reach the desktop.
+TEST_F(FullScreenSaver, AnotherClientsKeyboardGrabEndingNeitherClosesNorLeaksKeys)
+{
+    Display *d = s.dpy();
+    Window under = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 400, 300, 0, 0, 0);
+    XSelectInput(d, under, KeyPressMask);
+    XMapWindow(d, under);
+    XSync(d, False);
+    XSetInputFocus(d, under, RevertToParent, CurrentTime);
+    ASSERT_EQ(XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync, CurrentTime), GrabSuccess);
+    XSync(d, False);
+    start_saver(50, 50);
+    sleep_ms(1000);
+    XUngrabKeyboard(d, CurrentTime);
+    XSync(d, False);
+    expect_still_running("another client's keyboard grab ended");
+    XSync(d, False);
+    XEvent ev;
+    while (XCheckWindowEvent(d, under, KeyPressMask, &ev)) {
+    }
+    s.key("x", true, true);
+    expect_closed("a key once the keyboard was free");
+    sleep_ms(100);
+    XSync(d, False);
+    int leaked = 0;
+    while (XCheckWindowEvent(d, under, KeyPressMask, &ev)) leaked++;
+    EXPECT_EQ(leaked, 0) << "the saver never took the keyboard once it was free";
+}
+
 TEST(Launcher, PasswordModeExitsAtOnceWithoutAWindow)
 {
     SaverSession s;

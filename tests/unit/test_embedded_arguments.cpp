@@ -26,6 +26,7 @@ struct EntryCase {
     int mode;                       // what the launcher's scan makes of it
     unsigned long parent;           // the window drawn into, for the preview and embedded runs
     bool embedded;
+    x11::EntryArguments::Request request = x11::EntryArguments::run;
 };
 
 // Names the case by its arguments, so each one is readable in test listings.
@@ -48,6 +49,7 @@ TEST_P(EntryArgumentsTest, DaemonWordsBecomeAPreviewInTheirWindowAndAllElsePasse
         x11::read_entry_arguments(int(argv.size()), argv.data(), c.xscreensaver_window, fake_root);
     EXPECT_EQ(got.command_line, c.command_line);
     EXPECT_EQ(got.embedded, c.embedded);
+    EXPECT_EQ(got.request, c.request);
     if (c.embedded) {
         EXPECT_EQ(got.window, c.parent);
     }
@@ -92,7 +94,18 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{{"--window-id", "9", "-fps"}, nullptr, "-fps /p 9", SS_MODE_PREVIEW, 9, true},
         // The last of the words wins.
         EntryCase{{"--root", "--window-id", "7"}, "77", "/p 7", SS_MODE_PREVIEW, 7, true},
-        EntryCase{{"--window-id", "7", "--root"}, "77", "/p 77", SS_MODE_PREVIEW, 77, true}));
+        EntryCase{{"--window-id", "7", "--root"}, "77", "/p 77", SS_MODE_PREVIEW, 77, true},
+        // --help, -h and --version as whole words ask for a text, the first of them winning.
+        EntryCase{{"--help"}, nullptr, "", SS_MODE_CONFIG, 0, false, x11::EntryArguments::help},
+        EntryCase{{"-h"}, nullptr, "", SS_MODE_CONFIG, 0, false, x11::EntryArguments::help},
+        EntryCase{{"/s", "--version"}, nullptr, "/s", SS_MODE_SAVER, 0, false, x11::EntryArguments::version},
+        EntryCase{{"--version", "-h"}, nullptr, "", SS_MODE_CONFIG, 0, false, x11::EntryArguments::version},
+        EntryCase{{"-h", "--root"}, "5", "/p 5", SS_MODE_PREVIEW, 5, true, x11::EntryArguments::help},
+        EntryCase{{"--helpx"}, nullptr, "--helpx", SS_MODE_CONFIG, 0, false},
+        EntryCase{{"-help"}, nullptr, "-help", SS_MODE_CONFIG, 0, false},
+        EntryCase{{"/h"}, nullptr, "/h", SS_MODE_CONFIG, 0, false},
+        EntryCase{{"-h5"}, nullptr, "-h5", SS_MODE_CONFIG, 0, false},
+        EntryCase{{"/s -h"}, nullptr, "/s -h", SS_MODE_SAVER, 0, false}));
 
 TEST(EntryArguments, RootWindowIsAskedForOnlyWhenNoDaemonWindowIsNamed)
 {

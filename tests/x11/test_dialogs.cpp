@@ -556,3 +556,16 @@ TEST_F(MessageBoxTest, WaitsForEnterAndReturnsOkEvenWhileAWindowIsBeingCreated)
     key("Return");
     EXPECT_EQ(wait_exit(), 0);
 }
+
+TEST_F(ConfigDialog, OkWithEveryBoxClearedStoresFlagsZero)
+{
+    start_config(); // the defaults: desktop, high quality and double buffer checked
+    for (int id : {IDC_RIPPLE_DESKTOP, IDC_HIGH_QUALITY, IDC_DOUBLE_BUFFER}) click_control(id);
+    EXPECT_TRUE(wait_until([&] {
+        return ctl(IDC_RIPPLE_DESKTOP).checked == 0 && ctl(IDC_HIGH_QUALITY).checked == 0 &&
+               ctl(IDC_DOUBLE_BUFFER).checked == 0 && ctl(IDC_LIGHTEN_DARKEN).checked == 0;
+    }));
+    click_control(IDOK);
+    EXPECT_EQ(wait_exit(), 0);
+    EXPECT_EQ(stored(), (std::vector<long long>{0, 1024, 20, 10}));
+}

@@ -10,6 +10,8 @@
 #include "pacing.h" // after gtest: Xlib's macros would clash with it
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -147,6 +149,41 @@ TEST_F(Drawing, TexturesFilterLinearOnlyInHighQuality)
     }
 }
 
+// A screen one or two pixels wide gives texture rows of 3 or 6 bytes, less than the GL's default
+// row alignment of 4: the texture must still hold the picture row for row, read from the packed
+// rows of the buffer (and never past its end).
+TEST_F(Drawing, TinyScreenTextureHoldsThePictureRowForRow)
+{
+    for (int width : {1, 2}) {
+        const int height = 64;
+        nScreenWidth = width;
+        nScreenHeight = height;
+        start(0x16);
+        std::vector<unsigned char> texels((size_t)width * height * 3, 0xEE);
+        with_context([&] {
+            glBindTexture(GL_TEXTURE_2D, texture_names[0]);
+            GLint w = 0, h = 0;
+            glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+            glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
+            ASSERT_EQ(w, width);
+            ASSERT_EQ(h, height);
+            glPixelStorei(GL_PACK_ALIGNMENT, 1);
+            glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
+        });
+        // Texture rows run bottom first; the desktop's blue is 128 and its green grows downwards.
+        for (int row = 0; row < height; row++)
+            for (int x = 0; x < width; x++) {
+                int y = height - 1 - row;
+                const unsigned char *t = &texels[((size_t)row * width + x) * 3];
+                ASSERT_EQ((int)t[0], x * 255 / kW) << "width " << width << " row " << row;
+                ASSERT_EQ((int)t[1], y * 255 / kH) << "width " << width << " row " << row;
+                ASSERT_EQ((int)t[2], 128) << "width " << width << " row " << row;
+            }
+        DestroyWindow(hWnd);
+        hWnd = NULL;
+    }
+}
+
 TEST_F(Drawing, DoubleBufferOptionChoosesTheFormat)
 {
     for (int options : {0x16, 0x06}) {
@@ -239,6 +276,136 @@ TEST_F(Drawing, DropsChangeThePictureFromFrameToFrame)
     size_t changed = 0;
     for (size_t i = 0; i < first.size(); i++) changed += first[i] != later[i];
     EXPECT_GT(changed, first.size() / 100);
+}
+
+// With neither pass a frame draws nothing, but with the double-buffer option it still presents
+// the back buffer; without the option it never swaps, even on a double-buffered window.
+TEST_F(Drawing, SwapFollowsTheDoubleBufferOptionEvenWhenNothingIsDrawn)
+{
+    start(OPTION_DOUBLE_BUFFER);
+    // Red on the screen, green waiting in the back buffer.
+    auto red_front_green_back = [&] {
+        with_context([&] {
+            glClearColor(1.0f, 0.0f, 0.0f, 1.0f);
+            glClear(GL_COLOR_BUFFER_BIT);
+            HDC hDC = GetDC(hWnd);
+            SwapBuffers(hDC);
+            ReleaseDC(hWnd, hDC);
+            glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
+            glClear(GL_COLOR_BUFFER_BIT);
+        });
+    };
+    red_front_green_back();
+    ASSERT_EQ(screen()[kW * kH / 2], 0xFF0000u);
+    EXPECT_EQ(ss_draw(hWnd), 0);
+    EXPECT_EQ(screen()[kW * kH / 2], 0x00FF00u) << "no swap with neither pass";
+    red_front_green_back();
+    user_options = 0;
+    EXPECT_EQ(ss_draw(hWnd), 0);
+    EXPECT_EQ(screen()[kW * kH / 2], 0xFF0000u) << "a swap without the double-buffer option";
+}
+
+// Every frame sets each pass's state again: blending off for the desktop pass (else the second
+// frame would multiply the first), the lighting pass multiplying what lies below, and both taking
+// the texel's colour whatever the current colour and blending left by anyone before.
+TEST_F(Drawing, EachPassSetsItsOwnStateEveryFrame)
+{
+    std::vector<unsigned> desktop = screen();
+    double desktop_brightness = brightness(desktop);
+    start(OPTION_LIGHTEN_DARKEN | OPTION_RIPPLE_DESKTOP); // single-buffered: each frame draws over the last
+    with_context([] {
+        glColor3f(0.25f, 0.5f, 0.25f);
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    });
+    for (int frame = 1; frame <= 3; frame++) {
+        ss_draw(hWnd);
+        EXPECT_NEAR(brightness(screen()) / desktop_brightness, 51.0 / 255.0, 0.03) << "frame " << frame;
+    }
+    with_context([] {
+        GLint src = 0, dst = 0, env = 0;
+        glGetIntegerv(GL_BLEND_SRC, &src);
+        glGetIntegerv(GL_BLEND_DST, &dst);
+        glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &env);
+        EXPECT_EQ(src, GL_ZERO);
+        EXPECT_EQ(dst, GL_SRC_COLOR);
+        EXPECT_EQ(env, GL_DECAL);
+    });
+    DestroyWindow(hWnd);
+
+    // The desktop pass alone, over a tinted current colour: still the desktop itself.
+    start(OPTION_RIPPLE_DESKTOP);
+    with_context([] {
+        glColor3f(0.25f, 0.5f, 0.25f);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    });
+    ss_draw(hWnd);
+    std::vector<unsigned> shown = screen();
+    double diff = 0;
+    for (size_t i = 0; i < shown.size(); i++)
+        for (int b = 0; b < 24; b += 8) diff += std::abs((int)((shown[i] >> b) & 255) - (int)((desktop[i] >> b) & 255));
+    EXPECT_LT(diff / (3.0 * shown.size()), 3.0) << "the desktop pass is tinted by the current colour";
+    DestroyWindow(hWnd);
+
+    // The lighting pass alone, likewise: the map's grey.
+    start(OPTION_LIGHTEN_DARKEN);
+    with_context([] {
+        glColor3f(0.25f, 0.5f, 0.25f);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    });
+    ss_draw(hWnd);
+    unsigned middle = screen()[(size_t)kW * (kH / 2) + kW / 2];
+    EXPECT_NEAR((int)((middle >> 16) & 255), 51, 6) << std::hex << middle << ": the lighting pass is tinted";
+    EXPECT_NEAR((int)((middle >> 8) & 255), 51, 6) << std::hex << middle << ": the lighting pass is tinted";
+}
+
+// The frames that bring a random drop, counted from the first frame with a context, and the cells
+// they land in; run in a fresh process, where the frame driver's countdown and the generator start.
+std::string drops_through_the_frame_driver(HWND hWnd, int frames)
+{
+    std::string out;
+    for (int f = 1; f <= frames; f++) {
+        bool was_free[RIPPLE_COUNT];
+        for (int k = 0; k < RIPPLE_COUNT; k++) was_free[k] = ripple[k].t >= ripple[k].max;
+        ss_draw(hWnd);
+        for (int k = 0; k < RIPPLE_COUNT; k++)
+            if (was_free[k] && ripple[k].t < ripple[k].max)
+                out += std::to_string(f) + "@" + std::to_string(ripple[k].x) + "," + std::to_string(ripple[k].y) + " ";
+    }
+    return out;
+}
+
+// The generator is never seeded: a run's drops land where the generator's first values say,
+// y from the first and x from the second, every run alike.
+std::string expected_drops(std::initializer_list<int> frames)
+{
+    srand(1); // the state every process starts from
+    std::string out;
+    for (int f : frames) {
+        int y = rand() % kH, x = rand() % kW;
+        out += std::to_string(f) + "@" + std::to_string(x * 32 / kW) + "," + std::to_string(y * 32 / kH) + " ";
+    }
+    srand(1);
+    return out;
+}
+
+TEST_F(Drawing, RandomDropsComeOnFramesTwoFourteenTwentySixFromTheUnseededGenerator)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe"); // a fresh process: the countdown starts at 0
+    std::string want = expected_drops({2, 14, 26, 38});
+    EXPECT_EXIT(
+        {
+            start(0x16);
+            ripple_freq = 10;
+            std::string got = drops_through_the_frame_driver(hWnd, 40);
+            fprintf(stderr, "drops %s\n", got.c_str());
+            DestroyWindow(hWnd);
+            xvfb.stop();
+            exit(got == want ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << "wanted drops " << want;
 }
 
 long resident_kib()

@@ -6,8 +6,14 @@
 #include "effect_fixture.h"
 #include "xvfb.h"
 
+#include "x11.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -117,6 +123,18 @@ TEST_F(SaverWindow, ScreenSaveAndCloseCommandsAreSwallowedOnlyInSaverMode)
     EXPECT_TRUE(IsWindow(hWnd)) << "SC_CLOSE must not reach the default handling in saver mode";
 }
 
+TEST_F(SaverWindow, ScreenSaveAndCloseCommandsGetDefaultHandlingInPreview)
+{
+    create(SS_MODE_PREVIEW);
+    DefScreenSaverProc(hWnd, WM_SYSCOMMAND, SC_SCREENSAVE, 0);
+    drain();
+    EXPECT_TRUE(IsWindow(hWnd));
+    DefScreenSaverProc(hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    drain();
+    EXPECT_FALSE(IsWindow(hWnd)) << "SC_CLOSE did not reach the default handling, which closes the window";
+    hWnd = NULL;
+}
+
 TEST_F(SaverWindow, PreviewNeverClosesItselfNorHidesTheCursor)
 {
     int count_before = cursor_count();
@@ -164,6 +182,64 @@ TEST_F(SaverWindow, CloseRequestDestroysTheWindowThroughDefaultHandling)
         if (msg.message != WM_QUIT) DispatchMessageA(&msg);
     EXPECT_FALSE(IsWindow(hWnd));
     hWnd = NULL;
+}
+
+// The launcher's loop, watched from a window procedure of the saver class: a frame resets every
+// vertex's lighting coordinate, so a mark left there tells whether a frame came in between.
+struct LoopWatch {
+    int frames_between = 0; // frames drawn while messages were waiting
+    bool frame_after = false;
+} g_loop;
+constexpr float kNoFrameMark = 7.0f;
+constexpr int kBurst = 20;
+
+LRESULT CALLBACK LoopWatchProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    float &mark = ripple_vertex[0][0].n[0];
+    if (msg == WM_CREATE) PostMessageA(hWnd, WM_USER, 0, 0);
+    if (msg == WM_USER) {
+        if (wParam == 0)
+            for (int k = 1; k <= kBurst; k++) PostMessageA(hWnd, WM_USER, k, 0);
+        else if (mark != kNoFrameMark)
+            g_loop.frames_between++;
+        mark = kNoFrameMark;
+    }
+    if (msg == WM_DESTROY) g_loop.frame_after = mark != kNoFrameMark;
+    return ScreenSaverProc(hWnd, msg, wParam, lParam);
+}
+
+TEST_F(SaverWindow, MessagesWaitingAreAllHandledBeforeTheNextFrame)
+{
+    Display *d = XOpenDisplay(xvfb.display().c_str());
+    ASSERT_NE(d, nullptr);
+    Window parent = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 320, 240, 0, 0, 0);
+    XMapWindow(d, parent);
+    XSync(d, False);
+    // The class is the watcher's; with a previous instance given, the launcher registers none.
+    x11::shutdown();
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = LoopWatchProc;
+    wc.lpszClassName = "screensaver";
+    ASSERT_NE(RegisterClassA(&wc), 0);
+    // Some frames after the burst, the parent goes, and the preview with it.
+    std::string name = xvfb.display();
+    std::thread ender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        Display *e = XOpenDisplay(name.c_str());
+        if (!e) return;
+        XDestroyWindow(e, parent);
+        XCloseDisplay(e);
+    });
+    std::string args = "/p " + std::to_string(parent);
+    static char instance;
+    int status = WinMain(reinterpret_cast<HINSTANCE>(&instance), reinterpret_cast<HINSTANCE>(&instance), &args[0],
+                         SW_SHOWDEFAULT);
+    ender.join();
+    XCloseDisplay(d);
+    x11::shutdown(); // the class goes with the watcher
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(g_loop.frames_between, 0) << "frames were drawn while messages were waiting";
+    EXPECT_TRUE(g_loop.frame_after) << "no frame was drawn once the queue was empty";
 }
 
 } // namespace

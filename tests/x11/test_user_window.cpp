@@ -115,9 +115,9 @@ TEST_F(Windows, SaverPopupCoversTheScreenAboveOthersAndHoldsTheInput)
 TEST_F(Windows, SaverPopupGrabWaitsForAnotherProgramsGrabToEnd)
 {
     ASSERT_TRUE(start());
-    // Another program holds the keyboard for a moment after the saver starts, as a launcher's
-    // key binding may.
-    std::atomic<bool> grabbed{false};
+    // Another program holds the keyboard for a while after the saver starts, as a launcher's
+    // key binding may; the release shuffles the focus, which deactivates nothing.
+    std::atomic<bool> grabbed{false}, released{false};
     std::string name = xvfb.display();
     std::thread holder([&] {
         Display *d = XOpenDisplay(name.c_str());
@@ -128,15 +128,23 @@ TEST_F(Windows, SaverPopupGrabWaitsForAnotherProgramsGrabToEnd)
             XSync(d, False);
         }
         grabbed = true;
-        if (!d) return;
-        usleep(200 * 1000);
+        if (!d) {
+            released = true;
+            return;
+        }
+        usleep(1500 * 1000);
         XCloseDisplay(d);
+        released = true;
     });
     while (!grabbed) usleep(1000);
     HWND hwnd = create_popup();
+    while (!released) pump_for(10);
     holder.join();
     ASSERT_NE(hwnd, nullptr);
+    pump_for(400); // the loop keeps asking for the keyboard while it polls
     EXPECT_EQ(grab_keyboard(foreign_window(0, 0, 50, 50)), AlreadyGrabbed);
+    for (const Recorded &r : only({WM_ACTIVATE, WM_ACTIVATEAPP, WM_NCACTIVATE}))
+        EXPECT_NE(r.wParam, 0u) << "message " << r.msg << ": the end of another program's grab deactivated";
 }
 
 TEST_F(Windows, ActivationFollowsFocusAndTheSaversOwnGrabIsNoLoss)
@@ -202,6 +210,24 @@ TEST_F(Windows, ChildInsideAnotherProgramsWindowGetsOneDestroyWhenItGoes)
     EXPECT_FALSE(IsWindow(child));
     EXPECT_FALSE(DestroyWindow(child));
     EXPECT_FALSE(PostMessageA(child, WM_USER, 0, 0));
+}
+
+// An X id has 32 bits: a handle beyond them names no window, even when its low bits do.
+TEST_F(Windows, HandlesBeyondThirtyTwoBitsNameNoWindow)
+{
+    ASSERT_TRUE(start());
+    Window theirs = foreign_window(50, 60, 200, 100);
+    for (uint64_t high : {1ull << 32, 1ull << 40, 0xFFFFFFFF00000000ull}) {
+        HWND bogus = reinterpret_cast<HWND>(static_cast<uintptr_t>(high | theirs));
+        RECT r;
+        EXPECT_FALSE(IsWindow(bogus));
+        EXPECT_FALSE(GetWindowRect(bogus, &r));
+        EXPECT_FALSE(GetClientRect(bogus, &r));
+        EXPECT_EQ(GetDC(bogus), nullptr);
+        EXPECT_EQ(create_window(0, 0, 10, 10, WS_CHILD | WS_VISIBLE, bogus), nullptr);
+    }
+    EXPECT_TRUE(IsWindow(x11::hwnd_of(theirs))) << "the window itself is still named by its own id";
+    EXPECT_TRUE(recorded.empty());
 }
 
 TEST_F(Windows, RegistrationAndCreationFailuresAreReturnValues)

@@ -1,0 +1,142 @@
+// The program in a hostile setting: no display, a display that goes away under it, stray signals
+// and handles that cannot name an X window; and the words any Linux program answers.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace {
+
+constexpr int kStartMs = 10000;
+const char *const kLostLine = "tidefold: lost the connection to the display\n";
+
+// Runs each mode that needs a display with DISPLAY as given (null: unset).
+void expect_no_display_refused(const char *display, const std::string &expected_line)
+{
+    std::string saved = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+    if (display)
+        setenv("DISPLAY", display, 1);
+    else
+        unsetenv("DISPLAY");
+    setenv("XDG_CONFIG_HOME", "/nonexistent/tidefold-test", 1);
+    for (const char *args : {"/s", "/p 123", "--root", "--window-id 0x123", "/c", ""}) {
+        SaverSession s;
+        ASSERT_TRUE(s.launch(args));
+        EXPECT_EQ(s.wait_exit(5000), 1) << "\"" << args << "\"";
+        EXPECT_EQ(s.error_output(), expected_line) << "\"" << args << "\"";
+    }
+    SaverSession s;
+    ASSERT_TRUE(s.launch("/a"));
+    EXPECT_EQ(s.wait_exit(5000), 0) << "the password request needs no display";
+    EXPECT_EQ(s.error_output(), "");
+    setenv("DISPLAY", saved.c_str(), 1);
+}
+
+TEST(NoDisplay, EveryModeButPasswordNamesTheDisplayAndExitsOne)
+{
+    std::string dead = dead_display_name();
+    expect_no_display_refused(dead.c_str(), "tidefold: cannot open display \"" + dead + "\"\n");
+    expect_no_display_refused(nullptr, "tidefold: cannot open display: DISPLAY is not set\n");
+}
+
+// The server ends while each mode runs: status 1 and one line, never a signal.
+TEST(LostDisplay, EveryModeEndsWithStatusOneAndOneLine)
+{
+    struct Case {
+        const char *args; // "W" is replaced by a client window's id
+        const char *window_title;
+    };
+    for (Case c : {Case{"/s", "screensaver"}, Case{"/p W", "screensaver"}, Case{"--window-id W", "screensaver"},
+                   Case{"--root", "screensaver"}, Case{"/c", "Configure..."}}) {
+        SaverSession s;
+        ASSERT_TRUE(s.start_display(640, 480));
+        Window target = XCreateSimpleWindow(s.dpy(), DefaultRootWindow(s.dpy()), 100, 100, 320, 240, 0, 0, 0);
+        XMapWindow(s.dpy(), target);
+        XSync(s.dpy(), False);
+        std::string args = c.args;
+        if (args.back() == 'W') args = args.substr(0, args.size() - 1) + std::to_string(target);
+        ASSERT_TRUE(s.launch(args));
+        ASSERT_NE(s.wait_for_window(c.window_title, kStartMs), 0u) << args;
+        sleep_ms(500);
+        s.stop_display();
+        EXPECT_EQ(s.wait_exit(5000), 1) << args;
+        EXPECT_EQ(s.error_output(), kLostLine) << args;
+    }
+}
+
+TEST(Signals, BrokenPipeIsNeverFatal)
+{
+    SaverSession s;
+    ASSERT_TRUE(s.start_display(640, 480));
+    ASSERT_TRUE(s.launch("/s"));
+    ASSERT_NE(s.wait_for_saver_window(kStartMs), 0u);
+    s.signal(SIGPIPE);
+    EXPECT_EQ(s.wait_exit(1000), -1) << "SIGPIPE ended the saver";
+    s.key("Escape", true, true);
+    EXPECT_EQ(s.wait_exit(5000), 0);
+}
+
+// An X window id has 32 bits: a handle beyond them names no window, whatever its low bits say.
+TEST(PreviewHandles, BeyondThirtyTwoBitsNameNoWindow)
+{
+    SaverSession s;
+    ASSERT_TRUE(s.start_display(640, 480));
+    Window target = XCreateSimpleWindow(s.dpy(), DefaultRootWindow(s.dpy()), 100, 100, 320, 240, 0, 0, 0);
+    XMapWindow(s.dpy(), target);
+    XSync(s.dpy(), False);
+    char hex[32];
+    snprintf(hex, sizeof hex, "0x1%08lx", target);
+    for (std::string args : {"/p " + std::to_string((1ull << 32) + target),
+                             "/p " + std::to_string((1ull << 40) + target), "--window-id " + std::string(hex)}) {
+        ASSERT_TRUE(s.launch(args));
+        int status = s.wait_exit(5000);
+        EXPECT_EQ(status, 0) << args;
+        EXPECT_GT(s.screenshot(100, 100, 320, 240).black_fraction(), 0.99) << args << ": drew in the window";
+        if (status == -1) s.signal(SIGKILL), s.wait_exit(5000);
+    }
+}
+
+std::string project_version()
+{
+    std::ifstream in(std::string(TIDEFOLD_SOURCE_DIR) + "/CMakeLists.txt");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::smatch m;
+    std::string t = text.str();
+    return std::regex_search(t, m, std::regex("project\\(tidefold VERSION ([0-9.]+)")) ? m[1].str() : "?";
+}
+
+// Whole words only, like --root: anywhere else they are text for the launcher's scan.
+TEST(LinuxWords, HelpAndVersionAnswerWithoutADisplay)
+{
+    std::string saved = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+    unsetenv("DISPLAY");
+    for (const char *args : {"--help", "-h", "/s --help"}) {
+        SaverSession s;
+        ASSERT_TRUE(s.launch(args));
+        EXPECT_EQ(s.wait_exit(5000), 0) << args;
+        std::string out = s.output();
+        for (const char *word : {"/s", "/c", "/p", "/a", "--root", "--window-id", "tidefold/registry.ini"})
+            EXPECT_NE(out.find(word), std::string::npos) << args << ": the usage does not mention " << word;
+        EXPECT_EQ(s.error_output(), "");
+    }
+    SaverSession v;
+    ASSERT_TRUE(v.launch("--version"));
+    EXPECT_EQ(v.wait_exit(5000), 0);
+    EXPECT_EQ(v.output(), "tidefold " + project_version() + "\n");
+    for (const char *args : {"--helpx", "-help", "--versions"}) {
+        SaverSession s;
+        ASSERT_TRUE(s.launch(args));
+        EXPECT_EQ(s.wait_exit(5000), 1) << args << ": taken for a request, not as text for the launcher";
+        EXPECT_EQ(s.output(), "") << args;
+    }
+    setenv("DISPLAY", saved.c_str(), 1);
+}
+
+} // namespace
