@@ -8,7 +8,7 @@ set -euo pipefail
 
 # One group of packages a line, so that additions merge cleanly.
 RUN_PACKAGES=(
-  build-essential cmake pkg-config                      # compiler and build system
+  build-essential cmake pkg-config file                 # compiler and build system; file for the package's Depends
   libx11-dev libxext-dev libxrandr-dev libxinerama-dev  # X11, its extensions, monitors
   libgl1-mesa-dev libgl1-mesa-dri libglx-mesa0          # OpenGL (Mesa, software rendering included)
   libgtk-3-dev libglib2.0-dev                           # dialogs, settings store
@@ -19,7 +19,7 @@ RUN_PACKAGES=(
 )
 
 TEST_PACKAGES=(
-  git file                                              # sources and file types in the checks
+  git                                                   # sources
   libgtest-dev googletest libbenchmark-dev libxtst-dev  # GoogleTest (also built for Windows), benchmarks, XTEST input
   mesa-utils                                            # glxinfo
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686    # Windows cross-builds
