@@ -18,6 +18,8 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 export JOBS=${JOBS:-2}
 
+# A stage is a function stage_NAME whose exit status is the stage's result (77: could not run
+# here); STAGES gives the order.
 STAGES=(deps wine32 wine64 asan linux fuzz)
 
 # Configures the build folder DIR with the options given; the output goes to DIR/configure.log,
