@@ -1,4 +1,5 @@
 # Linux: the Win32 services the program calls come from platform/linux, over Xlib, GLX, GTK 3 and GLib.
+include(cmake/hardening.cmake)
 find_package(X11 REQUIRED)
 find_package(OpenGL REQUIRED COMPONENTS OpenGL GLX)
 find_package(PkgConfig REQUIRED)

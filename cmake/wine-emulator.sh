@@ -1,14 +1,14 @@
 #!/bin/bash
-# Runs a cross-built Windows program under wine64 in a private prefix; CTest's emulator for the
-# x86_64 build. First argument: the session directory (prefix/ inside it; display, while
-# tests/wine/session.sh has a private X server running). The rest: the program and its arguments.
+# Runs a cross-built Windows program under wine in a private prefix; CTest's emulator for the
+# Windows builds. Arguments: the session directory (prefix/ inside it; display, while
+# tests/wine/session.sh has a private X server running), the build's architecture (i686 runs
+# under wine32, x86_64 under wine64), then the program and its arguments.
 set -euo pipefail
-session=$1
-shift
-wine=${TIDEFOLD_WINE64:-/usr/lib/wine/wine64}
-export WINEPREFIX=$session/prefix
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml="
+session=$1 arch=$2
+shift 2
+# shellcheck source=../tests/wine/env.sh
+. "$(dirname "$0")/../tests/wine/env.sh"
+wine_env "$session" "$arch"
 if [ -s "$session/display" ]; then
   DISPLAY=$(cat "$session/display")
   export DISPLAY

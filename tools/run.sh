@@ -2,12 +2,16 @@
 # Builds Tidefold and runs it. With a display: the full-screen saver (any key, click or move ends
 # it). Without one: a private Xvfb with a sample desktop, a few seconds of the saver, frames saved
 # as PNG and a short animated GIF of them (480x270; TIDEFOLD_GIF=docs/tidefold.gif refreshes the
-# README's picture). TIDEFOLD_BUILD_DIR picks the build tree (default build).
+# README's picture). Installs only the run package set (tools/deps.sh run). It builds in a folder
+# of its own, build-run (TIDEFOLD_BUILD_DIR picks another), so that it leaves build/ to the
+# hand-build and install commands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/deps.sh
-build=${TIDEFOLD_BUILD_DIR:-build}
-cmake -S . -B "$build" -DTIDEFOLD_TESTS=OFF -DTIDEFOLD_BENCH=OFF > /dev/null
+bash tools/deps.sh run
+build=${TIDEFOLD_BUILD_DIR:-build-run}
+mkdir -p "$build"
+cmake -S . -B "$build" -DTIDEFOLD_TESTS=OFF -DTIDEFOLD_BENCH=OFF > "$build/configure.log" 2>&1 ||
+  { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j "${JOBS:-2}" --target tidefold
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo > /dev/null 2>&1; then

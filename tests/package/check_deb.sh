@@ -1,10 +1,10 @@
 #!/bin/bash
 # Makes the Debian package of the build tree BUILD_DIR and checks it as a user gets it: lintian
-# reports no error, its Depends were computed from the binary, it holds the files xscreensaver,
-# MATE's and Xfce's screen savers, xsecurelock, the manual and the desktop menu look for, apt-get
-# installs it, `tidefold /a` from PATH exits 0, the xscreensaver link reaches the installed
-# program, and apt-get remove takes every one of those files away. The package is removed again
-# at the end, whatever happened. Needs root (it installs a package); needs no display.
+# reports no error and no hardening left out, its Depends were computed from the binary, it holds
+# the files xscreensaver, MATE's and Xfce's screen savers, xsecurelock, the manual and the desktop
+# menu look for, apt-get installs it, `tidefold /a` from PATH exits 0, the xscreensaver link reaches
+# the installed program, and apt-get remove takes every one of those files away. The package is
+# removed again at the end, whatever happened. Needs root (it installs a package); needs no display.
 set -euo pipefail
 build=$(realpath "${1:?usage: check_deb.sh BUILD_DIR}")
 
@@ -27,8 +27,10 @@ echo "$deb"
 dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
 
 echo "== lintian"
-# lintian warns, and exits non-zero on errors only.
-lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
+# lintian warns, and exits non-zero on errors only; a hardening flag left out is only an info tag.
+report=$(lintian -I --fail-on error --tag-display-limit 0 "$deb") || { echo "$report"; fail "lintian reports errors"; }
+echo "$report"
+! grep -q 'hardening-' <<< "$report" || fail "lintian finds the program built without some hardening"
 
 echo "== Depends from the binary"
 depends=$(dpkg-deb -f "$deb" Depends)

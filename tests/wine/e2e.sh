@@ -1,17 +1,19 @@
 #!/bin/bash
-# End-to-end checks of the Windows saver under wine64, inside the session that session.sh started
-# (private Xvfb without a window manager, private prefix). One check per run:
-#   e2e.sh CHECK SESSION_DIR SCR PROBE_EXE SHOTS_DIR
+# End-to-end checks of the Windows saver under wine (wine32 for the i686 build, wine64 for the
+# x86_64 one), inside the session that session.sh started (private Xvfb without a window manager,
+# private prefix). One check per run:
+#   e2e.sh CHECK SESSION_DIR ARCH SCR PROBE_EXE SHOTS_DIR
 # Screenshots go to SHOTS_DIR for a person to look at.
 set -uo pipefail
-check=$1 session=$2 scr=$3 probe=$4 shots=$5
+check=$1 session=$2 arch=$3 scr=$4 probe=$5 shots=$6
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-wine=${TIDEFOLD_WINE64:-/usr/lib/wine/wine64}
 convert=/usr/bin/convert
 key='HKCU\Software\Brindlewick Productions\Tidefold Screen Saver'
 
-export WINEPREFIX=$session/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck source=env.sh
+. "$here/env.sh"
+wine_env "$session" "$arch" || exit 2
 if [ ! -s "$session/display" ]; then
   echo "no wine session running in $session (tests/wine/session.sh start)"
   exit 1

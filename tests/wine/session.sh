@@ -1,14 +1,14 @@
 #!/bin/bash
 # Starts or stops the wine test session of a Windows build: a private Xvfb (no window manager),
-# a private wine prefix and a persistent wineserver, so that the tests run one after another
-# without paying for wine's start-up each time.
-#   session.sh start SESSION_DIR   creates the prefix on first use; writes SESSION_DIR/display
-#   session.sh stop SESSION_DIR    ends the wineserver and the X server
+# a private wine prefix of the build's kind (32-bit for i686, 64-bit for x86_64) and a persistent
+# wineserver, so that the tests run one after another without paying for wine's start-up each time.
+#   session.sh start SESSION_DIR ARCH   creates the prefix on first use; writes SESSION_DIR/display
+#   session.sh stop SESSION_DIR ARCH    ends the wineserver and the X server
 set -euo pipefail
-action=$1 session=$2
-wine=${TIDEFOLD_WINE64:-/usr/lib/wine/wine64}
-wineserver=${TIDEFOLD_WINESERVER:-/usr/lib/wine/wineserver}
-export WINEPREFIX=$session/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+action=$1 session=$2 arch=$3
+# shellcheck source=env.sh
+. "$(dirname "$0")/env.sh"
+wine_env "$session" "$arch"
 size=${TIDEFOLD_WINE_SCREEN:-1024x768}
 
 # Kills the X server this script started, by the id it recorded, and only if it still is one.
@@ -65,7 +65,7 @@ case $action in
     stop_xvfb
     ;;
   *)
-    echo "usage: $0 start|stop SESSION_DIR" >&2
+    echo "usage: $0 start|stop SESSION_DIR i686|x86_64" >&2
     exit 2
     ;;
 esac
