@@ -4,11 +4,12 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config git file
-  libx11-dev libxext-dev libxtst-dev libgl1-mesa-dev libgl1-mesa-dri libglx-mesa0 mesa-utils
+  libx11-dev libxext-dev libxtst-dev libxrandr-dev libxinerama-dev libgl1-mesa-dev libgl1-mesa-dri libglx-mesa0 mesa-utils
   libgtk-3-dev libglib2.0-dev
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  xvfb xdotool x11-utils x11-apps imagemagick wine64
+  xvfb xdotool x11-utils x11-apps x11-xserver-utils imagemagick wine64
+  xserver-xorg-core xserver-xorg-video-dummy
   xscreensaver dpkg-dev lintian desktop-file-utils
   fonts-dejavu-core fonts-liberation fonts-wine
 )

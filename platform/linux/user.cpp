@@ -2,6 +2,7 @@
 #include "x11.h"
 
 #include "embed.h"
+#include "monitors.h"
 #include "resources.h"
 
 #include <X11/XKBlib.h>
@@ -216,6 +217,7 @@ void grab_input(WindowRec &rec)
 
 void ungrab_input(WindowRec &rec)
 {
+    if (rec.saver_popup) uncover_unseen_parts();
     if (!rec.grabbed) return;
     unsigned long first = NextRequest(g_dpy);
     XUngrabKeyboard(g_dpy, CurrentTime);
@@ -240,7 +242,11 @@ void show(WindowRec &rec, bool visible)
         rec.mapped = false;
         XSync(g_dpy, False);
     }
-    if (visible && rec.saver_popup && !rec.grabbed) grab_input(rec);
+    // A saver that takes no activation (one monitor's of several) leaves the input to the first.
+    if (visible && rec.saver_popup && !rec.grabbed && !(rec.ex_style & WS_EX_NOACTIVATE)) {
+        grab_input(rec);
+        cover_unseen_parts();
+    }
 }
 
 // The records of hwnd and of our windows inside it, parent before child (the order Windows
@@ -824,10 +830,13 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     bool saver = !child && (dwStyle & WS_POPUP) && (dwExStyle & WS_EX_TOPMOST);
     bool embedded = child && embed_target() && parent == embed_target();
     if (saver) {
-        // The saver popup covers the whole X screen, above everything, with no window manager frame.
-        X = Y = 0;
-        nWidth = DisplayWidth(dpy, screen);
-        nHeight = DisplayHeight(dpy, screen);
+        // The saver popup covers its whole monitor (the whole X screen when there is one), above
+        // everything, with no window manager frame.
+        RECT area = saver_area_at(X, Y);
+        X = area.left;
+        Y = area.top;
+        nWidth = area.right - area.left;
+        nHeight = area.bottom - area.top;
     }
     nWidth = std::max(nWidth, 0);
     nHeight = std::max(nHeight, 0);
