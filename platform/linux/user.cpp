@@ -851,6 +851,9 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         a.override_redirect = True;
         mask |= CWOverrideRedirect;
     }
+    // A window that takes no activation hears nothing of the focus: the keys that follow the
+    // pointer over it, and their loss to the first saver's grab, are no activation of its own.
+    if (dwExStyle & WS_EX_NOACTIVATE) a.event_mask &= ~FocusChangeMask;
     if (embedded) {
         // Input passes through to the target's owner, and so does the choice of pointer shape
         // (a daemon's blank one, say). Inside the root we are the desktop's backdrop, which no
