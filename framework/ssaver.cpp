@@ -54,8 +54,8 @@ void ss_scan_command_line(const char *lpCmdLine)
     }
 }
 
-#define MAX_MONITORS 16
-static RECT monitor_areas[MAX_MONITORS];
+#define SS_MAX_MONITORS 16
+static RECT monitor_areas[SS_MAX_MONITORS];
 static int monitor_count = 0;
 static int primary_monitor = 0;
 
@@ -67,7 +67,7 @@ static BOOL CALLBACK note_monitor(HMONITOR hMonitor, HDC hdc, LPRECT rc, LPARAM 
     (void)data;
     MONITORINFO mi;
     mi.cbSize = sizeof mi;
-    if (monitor_count >= MAX_MONITORS || !GetMonitorInfoA(hMonitor, &mi)) return TRUE;
+    if (monitor_count >= SS_MAX_MONITORS || !GetMonitorInfoA(hMonitor, &mi)) return TRUE;
     const RECT *rc_new = &mi.rcMonitor;
     for (int i = 0; i < monitor_count; i++) {
         const RECT *seen = &monitor_areas[i];
