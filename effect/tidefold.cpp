@@ -313,13 +313,13 @@ void load_texture(int name, const unsigned char *texture, int tex_width, int tex
     glTexImage2D(GL_TEXTURE_2D, 0, 3, tex_width, tex_height, 0, GL_RGB, GL_UNSIGNED_BYTE, texture);
 }
 
-// Photographs the whole screen into the capture buffer and makes the desktop texture from it.
+// Photographs the saver's area of the screen into the capture buffer and makes the desktop texture from it.
 // The memory DC is left for the lighting map.
 static void load_desktop_texture(HDC hScreenDC, HDC hMemDC, BITMAPINFO *info, unsigned char *capture)
 {
     HBITMAP hBitmap = CreateCompatibleBitmap(hScreenDC, nScreenWidth, nScreenHeight);
     HGDIOBJ hOld = SelectObject(hMemDC, hBitmap);
-    BitBlt(hMemDC, 0, 0, nScreenWidth, nScreenHeight, hScreenDC, 0, 0, SRCCOPY);
+    BitBlt(hMemDC, 0, 0, nScreenWidth, nScreenHeight, hScreenDC, nScreenLeft, nScreenTop, SRCCOPY);
     if (capture) GetDIBits(hScreenDC, hBitmap, 0, nScreenHeight, capture, info, DIB_RGB_COLORS);
 
     size_t bytes = (size_t)nScreenWidth2 * nScreenHeight2 * 3;

@@ -1,6 +1,7 @@
 // The screen saver framework: start-up by mode, the saver window and the polling message loop.
 #include "ssaver.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 
 int ss_mode = SS_MODE_CONFIG;
@@ -8,8 +9,12 @@ HINSTANCE hInst = NULL;
 HWND hMainWnd = NULL;
 int nScreenWidth = 0;
 int nScreenHeight = 0;
+int nScreenLeft = 0;
+int nScreenTop = 0;
 
 static HWND hInvokedParent = NULL;
+// 1 in a saver started for one monitor by the saver the user started: it takes no activation.
+static int bMonitorSaver = 0;
 static const char *const szAppName = "screensaver";
 
 HWND ss_invoked_parent(void) { return hInvokedParent; }
@@ -49,6 +54,73 @@ void ss_scan_command_line(const char *lpCmdLine)
     }
 }
 
+#define SS_MAX_MONITORS 16
+static RECT monitor_areas[SS_MAX_MONITORS];
+static int monitor_count = 0;
+static int primary_monitor = 0;
+
+// Lists each monitor once (mirrored ones share one area), remembering which one is the primary.
+static BOOL CALLBACK note_monitor(HMONITOR hMonitor, HDC hdc, LPRECT rc, LPARAM data)
+{
+    (void)hdc;
+    (void)rc;
+    (void)data;
+    MONITORINFO mi;
+    mi.cbSize = sizeof mi;
+    if (monitor_count >= SS_MAX_MONITORS || !GetMonitorInfoA(hMonitor, &mi)) return TRUE;
+    const RECT *rc_new = &mi.rcMonitor;
+    for (int i = 0; i < monitor_count; i++) {
+        const RECT *seen = &monitor_areas[i];
+        if (seen->left == rc_new->left && seen->top == rc_new->top && seen->right == rc_new->right &&
+            seen->bottom == rc_new->bottom)
+            return TRUE;
+    }
+    if (mi.dwFlags & MONITORINFOF_PRIMARY) primary_monitor = monitor_count;
+    monitor_areas[monitor_count++] = mi.rcMonitor;
+    return TRUE;
+}
+
+static void use_area(const RECT *rc)
+{
+    nScreenLeft = rc->left;
+    nScreenTop = rc->top;
+    nScreenWidth = rc->right - rc->left;
+    nScreenHeight = rc->bottom - rc->top;
+}
+
+// Reads "left,top,width,height" as a saver started for one monitor is told its area.
+int ss_read_monitor_area(const char *text, RECT *rc)
+{
+    long x, y, w, h;
+    char end;
+    if (!text || sscanf(text, "%ld,%ld,%ld,%ld%c", &x, &y, &w, &h, &end) != 4) return 0;
+    if (w <= 0 || h <= 0 || w > 65535 || h > 65535 || x < -65535 || x > 65535 || y < -65535 || y > 65535) return 0;
+    rc->left = (LONG)x;
+    rc->top = (LONG)y;
+    rc->right = (LONG)(x + w);
+    rc->bottom = (LONG)(y + h);
+    return 1;
+}
+
+// The full-screen saver covers every monitor, one process each, every one with its own ripples.
+// The one the user started takes the primary monitor (else the first) and starts one saver for
+// each of the others, which it is told through the environment.
+static void take_monitor(void)
+{
+    RECT area;
+    const char *given = getenv(SS_MONITOR_VARIABLE);
+    if (given && ss_read_monitor_area(given, &area)) {
+        bMonitorSaver = 1;
+        use_area(&area);
+        return;
+    }
+    EnumDisplayMonitors(NULL, NULL, note_monitor, 0);
+    if (monitor_count < 2) return;
+    for (int i = 0; i < monitor_count; i++)
+        if (i != primary_monitor) ss_start_monitor_saver(&monitor_areas[i]);
+    use_area(&monitor_areas[primary_monitor]);
+}
+
 static int InitApplication(HINSTANCE hInstance)
 {
     WNDCLASSA wc;
@@ -74,10 +146,16 @@ static int InitInstance(HINSTANCE hInstance, int nCmdShow)
         GetWindowRect(hInvokedParent, &rc);
         hWnd = CreateWindowExA(0, szAppName, szAppName, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0,
                                0, rc.right - rc.left, rc.bottom - rc.top, hInvokedParent, NULL, hInstance, NULL);
+    } else if (bMonitorSaver) {
+        // Shown without taking activation, so the first saver keeps the keyboard.
+        hWnd = CreateWindowExA(WS_EX_TOPMOST | WS_EX_NOACTIVATE, szAppName, szAppName,
+                               WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, nScreenLeft, nScreenTop, nScreenWidth,
+                               nScreenHeight, NULL, NULL, hInstance, NULL);
+        nCmdShow = SW_SHOWNOACTIVATE;
     } else {
         hWnd = CreateWindowExA(WS_EX_TOPMOST, szAppName, szAppName,
-                               WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, nScreenWidth,
-                               nScreenHeight, NULL, NULL, hInstance, NULL);
+                               WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, nScreenLeft, nScreenTop,
+                               nScreenWidth, nScreenHeight, NULL, NULL, hInstance, NULL);
     }
     hMainWnd = hWnd;
     if (!hWnd) return 0;
@@ -91,19 +169,26 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     nScreenWidth = GetSystemMetrics(SM_CXSCREEN);
     nScreenHeight = GetSystemMetrics(SM_CYSCREEN);
     ss_scan_command_line(lpCmdLine);
+    if (ss_mode == SS_MODE_SAVER) take_monitor();
 
     if (ss_mode == SS_MODE_PASSWORD) return 0;
     if (ss_mode == SS_MODE_CONFIG) {
         ss_config();
         return 0;
     }
-    if (!hPrevInstance && !InitApplication(hInstance)) return 0;
-    if (!InitInstance(hInstance, nCmdShow)) return 0;
+    if ((!hPrevInstance && !InitApplication(hInstance)) || !InitInstance(hInstance, nCmdShow)) {
+        ss_end_monitor_savers();
+        return 0;
+    }
+    ss_watch_monitor_savers(hMainWnd);
 
     MSG msg;
     for (;;) {
         if (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) return (int)msg.wParam;
+            if (msg.message == WM_QUIT) {
+                ss_end_monitor_savers();
+                return (int)msg.wParam;
+            }
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
             continue;
@@ -118,10 +203,12 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
 static void close_saver(HWND hWnd) { PostMessageA(hWnd, WM_CLOSE, 0, 0); }
 
 // Closes once the pointer is more than 10 pixels (across plus up) from where it was at start.
+// The point is the window's, signed (a saver on one monitor hears of moves over the others),
+// made a screen point by the window's origin.
 static int moved_too_far(LPARAM lParam, POINT start)
 {
-    long long x = LOWORD(lParam);
-    long long y = HIWORD(lParam);
+    long long x = (short)LOWORD(lParam) + (long long)nScreenLeft;
+    long long y = (short)HIWORD(lParam) + (long long)nScreenTop;
     long long d = llabs(x - start.x) + llabs(y - start.y);
     return d > 10;
 }

@@ -17,6 +17,10 @@ extern HINSTANCE hInst;
 extern HWND hMainWnd;
 extern int nScreenWidth;
 extern int nScreenHeight;
+// Top-left corner of the saver's area on the screen: 0,0 but in the saver of a monitor other than
+// the primary one.
+extern int nScreenLeft;
+extern int nScreenTop;
 
 // Hooks the effect supplies.
 int ss_initialize(HWND hWnd);
@@ -31,3 +35,12 @@ LRESULT CALLBACK DefScreenSaverProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM l
 // Reads the mode switch and preview handle from an argument string; the launcher's scan.
 void ss_scan_command_line(const char *lpCmdLine);
 HWND ss_invoked_parent(void);
+
+// The savers of the other monitors, one process each: started with the same program in saver mode
+// and the monitor's area in this variable, ended together with the process that started them, and
+// ending it when one of them ends (monitors_windows.cpp, monitors_linux.cpp).
+#define SS_MONITOR_VARIABLE "TIDEFOLD_MONITOR"
+int ss_read_monitor_area(const char *text, RECT *rc);
+int ss_start_monitor_saver(const RECT *area);
+void ss_watch_monitor_savers(HWND hWnd);
+void ss_end_monitor_savers(void);

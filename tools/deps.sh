@@ -14,7 +14,7 @@ RUN_PACKAGES=(
   libgtk-3-dev libglib2.0-dev                           # dialogs, settings store
   binutils-mingw-w64-x86-64                             # windres: the resource script the Linux build embeds
   imagemagick                                           # the icon picture; run.sh's desktop picture and GIF
-  xvfb x11-utils x11-apps                               # run.sh without a display: private X server, xdpyinfo, xwd
+  xvfb x11-utils x11-apps x11-xserver-utils             # run.sh without a display: private X server, xdpyinfo, xwd, xrandr
   fonts-dejavu-core fonts-liberation                    # the dialogs' fonts
 )
 
@@ -26,7 +26,7 @@ TEST_PACKAGES=(
   g++-mingw-w64-i686-posix
   wine64 fonts-wine                                     # the x86_64 .scr under wine64
   wine32:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386    # the i686 .scr under wine32
-  xdotool x11-xserver-utils                             # input, window search, xrandr monitors
+  xdotool                                               # input, window search
   xserver-xorg-core xserver-xorg-video-dummy            # Xorg with real RandR outputs and refresh rates
   xscreensaver mate-screensaver xsecurelock             # the hosts the end-to-end tests drive
   dbus dbus-x11 dbus-daemon                             # session bus for the hosts that need one

@@ -2,9 +2,10 @@
 # Builds Tidefold and runs it. With a display: the full-screen saver (any key, click or move ends
 # it). Without one: a private Xvfb with a sample desktop, a few seconds of the saver, frames saved
 # as PNG and a short animated GIF of them (480x270; TIDEFOLD_GIF=docs/tidefold.gif refreshes the
-# README's picture). Installs only the run package set (tools/deps.sh run). It builds in a folder
-# of its own, build-run (TIDEFOLD_BUILD_DIR picks another), so that it leaves build/ to the
-# hand-build and install commands.
+# README's picture). TIDEFOLD_MONITORS=2 makes that server two monitors, 1280x1024 and 1920x1080 side by
+# side, and the GIF 640x216 (TIDEFOLD_GIF=docs/tidefold-monitors.gif). Installs only the run package
+# set (tools/deps.sh run). It builds in a folder of its own, build-run (TIDEFOLD_BUILD_DIR picks
+# another), so that it leaves build/ to the hand-build and install commands.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh run
@@ -24,7 +25,8 @@ mkdir -p "$out"
 rm -f "$out"/frame-*.png
 rm -rf "$out/gif"
 mkdir -p "$out/gif"
-size=1920x1080
+size=1920x1080 gif_size=480x270
+[ "${TIDEFOLD_MONITORS:-1}" = 2 ] && size=3200x1080 gif_size=640x216
 bash tools/sample_desktop.sh "$out/desktop.png" "$size"
 
 exec 3< <(Xvfb -displayfd 1 -screen 0 "${size}x24" -noreset -nolisten tcp 2>/dev/null)
@@ -35,6 +37,10 @@ saver_pid=""
 trap 'kill $saver_pid $xvfb_pid 2>/dev/null || true' EXIT
 # display sets the root background and then reports failure all the same.
 /usr/bin/display -window root "$out/desktop.png" || true
+if [ "${TIDEFOLD_MONITORS:-1}" = 2 ]; then
+  xrandr --setmonitor left 1280/339x1024/271+0+0 screen > /dev/null
+  xrandr --setmonitor right 1920/508x1080/286+1280+0 none > /dev/null
+fi
 "$build/tidefold" /s &
 saver_pid=$!
 sleep 1.5
@@ -52,7 +58,7 @@ for i in 1 2 3 4 5 6; do
   sleep 0.5
 done
 kill "$saver_pid" 2>/dev/null || true
-/usr/bin/convert -delay "$delay" -loop 0 "$out"/gif/*.xwd -resize 480x270 -layers Optimize "$gif"
+/usr/bin/convert -delay "$delay" -loop 0 "$out"/gif/*.xwd -resize "$gif_size" -layers Optimize "$gif"
 rm -rf "$out/gif"
 echo "No display here: ran the saver on a private X server ($DISPLAY) over a sample desktop."
 echo "Desktop picture: $out/desktop.png"

@@ -2,6 +2,7 @@
 #include "x11.h"
 
 #include "embed.h"
+#include "monitors.h"
 #include "resources.h"
 
 #include <X11/XKBlib.h>
@@ -249,6 +250,7 @@ void retry_grabs()
 
 void ungrab_input(WindowRec &rec)
 {
+    if (rec.saver_popup) uncover_unseen_parts();
     if (!rec.grabbed) return;
     unsigned long first = NextRequest(g_dpy);
     if (rec.keyboard_held) XUngrabKeyboard(g_dpy, CurrentTime);
@@ -273,7 +275,11 @@ void show(WindowRec &rec, bool visible)
         rec.mapped = false;
         XSync(g_dpy, False);
     }
-    if (visible && rec.saver_popup && !rec.grabbed) grab_input(rec);
+    // A saver that takes no activation (one monitor's of several) leaves the input to the first.
+    if (visible && rec.saver_popup && !rec.grabbed && !(rec.ex_style & WS_EX_NOACTIVATE)) {
+        grab_input(rec);
+        cover_unseen_parts();
+    }
 }
 
 // The records of hwnd and of our windows inside it, parent before child (the order Windows
@@ -888,10 +894,13 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     bool saver = !child && (dwStyle & WS_POPUP) && (dwExStyle & WS_EX_TOPMOST);
     bool embedded = child && embed_target() && parent == embed_target();
     if (saver) {
-        // The saver popup covers the whole X screen, above everything, with no window manager frame.
-        X = Y = 0;
-        nWidth = DisplayWidth(dpy, screen);
-        nHeight = DisplayHeight(dpy, screen);
+        // The saver popup covers its whole monitor (the whole X screen when there is one), above
+        // everything, with no window manager frame.
+        RECT area = saver_area_at(X, Y);
+        X = area.left;
+        Y = area.top;
+        nWidth = area.right - area.left;
+        nHeight = area.bottom - area.top;
     }
     nWidth = std::max(nWidth, 0);
     nHeight = std::max(nHeight, 0);
@@ -906,6 +915,9 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         a.override_redirect = True;
         mask |= CWOverrideRedirect;
     }
+    // A window that takes no activation hears nothing of the focus: the keys that follow the
+    // pointer over it, and their loss to the first saver's grab, are no activation of its own.
+    if (dwExStyle & WS_EX_NOACTIVATE) a.event_mask &= ~FocusChangeMask;
     if (embedded) {
         // Input passes through to the target's owner, and so does the choice of pointer shape
         // (a daemon's blank one, say). Inside the root we are the desktop's backdrop, which no

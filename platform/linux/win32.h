@@ -379,3 +379,20 @@ HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString);
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+
+// monitors: the monitors of the X screen, from RandR or Xinerama (monitors.cpp).
+DECLARE_HANDLE(HMONITOR);
+#define WS_EX_NOACTIVATE 0x08000000L
+#define SW_SHOWNOACTIVATE 4
+#define MONITORINFOF_PRIMARY 0x00000001
+struct MONITORINFO {
+    DWORD cbSize;
+    RECT rcMonitor;
+    RECT rcWork;
+    DWORD dwFlags;
+};
+typedef MONITORINFO *LPMONITORINFO;
+typedef const RECT *LPCRECT;
+typedef BOOL(CALLBACK *MONITORENUMPROC)(HMONITOR, HDC, LPRECT, LPARAM);
+BOOL WINAPI EnumDisplayMonitors(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData);
+BOOL WINAPI GetMonitorInfoA(HMONITOR hMonitor, LPMONITORINFO lpmi);

@@ -5,6 +5,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -95,6 +96,58 @@ SaverSession::~SaverSession()
     if (!config_dir_.empty()) std::filesystem::remove_all(config_dir_, ignored);
     for (const std::string &path : {output_path_, error_path_})
         if (!path.empty()) unlink(path.c_str());
+}
+
+bool SaverSession::set_monitors(const std::vector<MonitorSpec> &monitors)
+{
+    return ::set_monitors(xvfb_.display(), monitors.data(), (int)monitors.size());
+}
+
+void SaverSession::paint_desktop(const std::vector<unsigned> &pixels)
+{
+    paint_root(xvfb_.display(), width_, height_, pixels.data());
+}
+
+// The parent id and state letter from /proc/PID/stat (the name in brackets may hold blanks).
+static bool process_status(pid_t pid, pid_t *parent, char *state)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) return false;
+    size_t close = line.rfind(')');
+    if (close == std::string::npos) return false;
+    std::istringstream rest(line.substr(close + 1));
+    long ppid = 0;
+    rest >> *state >> ppid;
+    *parent = (pid_t)ppid;
+    return true;
+}
+
+bool process_ended(pid_t pid)
+{
+    pid_t parent;
+    char state = 0;
+    return !process_status(pid, &parent, &state) || state == 'Z' || state == 'X';
+}
+
+std::vector<pid_t> SaverSession::child_processes()
+{
+    std::vector<pid_t> out;
+    if (pid_ <= 0) return out;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+        std::string name = entry.path().filename();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+        pid_t parent;
+        char state = 0;
+        pid_t p = (pid_t)std::stol(name);
+        if (process_status(p, &parent, &state) && parent == pid_ && state != 'Z') out.push_back(p);
+    }
+    return out;
+}
+
+void SaverSession::kill_program(int sig)
+{
+    if (pid_ > 0) kill(pid_, sig);
 }
 
 void SaverSession::store_setting(const char *name, unsigned value)
@@ -201,6 +254,40 @@ static Window find_named(Display *dpy, Window w, const char *name)
     for (unsigned i = 0; i < n && !found; i++) found = find_named(dpy, children[i], name);
     if (children) XFree(children);
     return found;
+}
+
+static void collect_named(Display *dpy, Window w, const char *name, std::vector<MonitorSpec> &out)
+{
+    char *title = nullptr;
+    if (XFetchName(dpy, w, &title) && title) {
+        bool match = strcmp(title, name) == 0;
+        XFree(title);
+        XWindowAttributes wa;
+        Window child;
+        int x = 0, y = 0;
+        if (match && XGetWindowAttributes(dpy, w, &wa) && wa.map_state == IsViewable &&
+            XTranslateCoordinates(dpy, w, wa.root, 0, 0, &x, &y, &child))
+            out.push_back({x, y, wa.width, wa.height, false});
+    }
+    Window root, parent, *children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) return;
+    for (unsigned i = 0; i < n; i++) collect_named(dpy, children[i], name, out);
+    if (children) XFree(children);
+}
+
+static int ignore_x_error(Display *, XErrorEvent *) { return 0; }
+
+std::vector<MonitorSpec> SaverSession::saver_windows()
+{
+    std::vector<MonitorSpec> out;
+    // Windows may go away while the tree is walked.
+    XErrorHandler previous = XSetErrorHandler(ignore_x_error);
+    collect_named(dpy_, DefaultRootWindow(dpy_), "screensaver", out);
+    XSync(dpy_, False);
+    XSetErrorHandler(previous);
+    std::sort(out.begin(), out.end(), [](const MonitorSpec &a, const MonitorSpec &b) { return a.x < b.x; });
+    return out;
 }
 
 Window SaverSession::wait_for_window(const char *title, int timeout_ms)

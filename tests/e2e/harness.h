@@ -31,6 +31,10 @@ public:
     bool start_display(int width, int height);
     ~SaverSession();
 
+    // Splits the screen into these monitors (RandR 1.5), and paints a new desktop picture.
+    bool set_monitors(const std::vector<MonitorSpec> &monitors);
+    void paint_desktop(const std::vector<unsigned> &pixels);
+
     // Stores settings for the program to load (REG_DWORD values under its key).
     void store_setting(const char *name, unsigned value);
 
@@ -43,12 +47,18 @@ public:
     // Waits up to timeout_ms for the program to end; gives its exit status, or -1 if it is still running.
     int wait_exit(int timeout_ms);
     bool running();
+    pid_t pid() const { return pid_; }
+    // The processes the program started, as they are now.
+    std::vector<pid_t> child_processes();
+    void kill_program(int sig);
 
     // Waits until a mapped window titled "screensaver" exists; gives its id (0 on timeout).
     Window wait_for_saver_window(int timeout_ms) { return wait_for_window("screensaver", timeout_ms); }
     Window wait_for_window(const char *title, int timeout_ms);
     // Ends the X server under the running program.
     void stop_display();
+    // Every mapped window titled "screensaver", as x, y, width, height on the screen, left to right.
+    std::vector<MonitorSpec> saver_windows();
 
     Picture screenshot(int x, int y, int width, int height);
     Picture screenshot() { return screenshot(0, 0, width_, height_); }
@@ -75,3 +85,5 @@ private:
 std::string dead_display_name();
 
 void sleep_ms(int ms);
+// True once the process is gone or left only as a zombie.
+bool process_ended(pid_t pid);

@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 
 #include <csignal>
 #include <cstdio>
@@ -122,4 +123,36 @@ bool read_screen(const std::string &display, int x, int y, int width, int height
     XDestroyImage(img);
     XCloseDisplay(dpy);
     return true;
+}
+
+bool set_monitors(const std::string &display, const MonitorSpec *monitors, int count)
+{
+    Display *dpy = XOpenDisplay(display.c_str());
+    if (!dpy) return false;
+    Window root = DefaultRootWindow(dpy);
+    int major = 0, minor = 0;
+    XRRScreenResources *res = XRRQueryVersion(dpy, &major, &minor) && (major > 1 || minor >= 5)
+                                  ? XRRGetScreenResources(dpy, root)
+                                  : nullptr;
+    bool ok = res && res->noutput > 0;
+    for (int i = 0; ok && i < count; i++) {
+        const MonitorSpec &m = monitors[i];
+        XRRMonitorInfo *info = XRRAllocateMonitor(dpy, i == 0 ? 1 : 0);
+        std::string name = "monitor-" + std::to_string(i);
+        info->name = XInternAtom(dpy, name.c_str(), False);
+        info->primary = m.primary;
+        info->x = m.x;
+        info->y = m.y;
+        info->width = m.width;
+        info->height = m.height;
+        info->mwidth = m.width * 254 / 960; // 96 dots an inch
+        info->mheight = m.height * 254 / 960;
+        if (i == 0) info->outputs[0] = res->outputs[0];
+        XRRSetMonitor(dpy, root, info);
+        XRRFreeMonitors(info);
+    }
+    if (res) XRRFreeScreenResources(res);
+    XSync(dpy, False);
+    XCloseDisplay(dpy);
+    return ok;
 }

@@ -33,3 +33,12 @@ bool paint_root(const std::string &display, int width, int height, const unsigne
 
 // Reads the screen back as 0xRRGGBB pixels, rows top first.
 bool read_screen(const std::string &display, int x, int y, int width, int height, unsigned *pixels);
+
+// One monitor of the screen, as RandR 1.5 lists it.
+struct MonitorSpec {
+    int x, y, width, height;
+    bool primary;
+};
+// Replaces the screen's monitors with these: the first gets the server's one output, the others
+// none (the way xrandr --setmonitor splits an Xvfb screen). False when the server has no RandR 1.5.
+bool set_monitors(const std::string &display, const MonitorSpec *monitors, int count);

@@ -128,4 +128,35 @@ TEST_F(DropCountdown, DropIsSpentEvenWhenNoSlotIsFree)
     for (auto &r : ripple) EXPECT_EQ(r.t, 100);
 }
 
+// What a saver started for one monitor reads from its environment: left,top,width,height, whole,
+// or nothing at all (then it is an ordinary saver).
+TEST(MonitorArea, IsReadWholeOrNotAtAll)
+{
+    struct Case {
+        const char *text;
+        bool read;
+        RECT rc;
+    } cases[] = {
+        {"1280,0,1920,1080", true, {1280, 0, 3200, 1080}},
+        {"-1920,-120,1920,1200", true, {-1920, -120, 0, 1080}},
+        {"0,0,1,1", true, {0, 0, 1, 1}},
+        {"", false, {}},
+        {"0,0,1280", false, {}},
+        {"0,0,1280,1024,5", false, {}},
+        {"0,0,1280,1024x", false, {}},
+        {"0,0,0,1024", false, {}},
+        {"0,0,1280,-1", false, {}},
+        {"0,0,99999999999,1024", false, {}},
+    };
+    for (const Case &c : cases) {
+        RECT rc = {7, 7, 7, 7};
+        ASSERT_EQ(ss_read_monitor_area(c.text, &rc) != 0, c.read) << "\"" << c.text << "\"";
+        if (c.read) {
+            EXPECT_TRUE(rc.left == c.rc.left && rc.top == c.rc.top && rc.right == c.rc.right && rc.bottom == c.rc.bottom)
+                << c.text;
+        }
+    }
+    EXPECT_FALSE(ss_read_monitor_area(NULL, NULL));
+}
+
 } // namespace

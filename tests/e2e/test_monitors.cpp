@@ -1,0 +1,165 @@
+// The full-screen saver on a screen of two monitors of unequal size (1280x1024 at +0+0 and
+// 1920x1080 at +1280+0), which leaves a strip under the small one that no monitor shows.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+#include <csignal>
+
+namespace {
+
+constexpr int kWidth = 3200, kHeight = 1080;
+const MonitorSpec kLeft = {0, 0, 1280, 1024, false}, kRight = {1280, 0, 1920, 1080, false};
+constexpr int kStartMs = 10000;
+
+// The left monitor's area is red, brighter to the right; the right one's blue, brighter to the
+// right; the unseen strip green. A little green grows downwards in both, so nothing is flat.
+std::vector<unsigned> monitor_desktop()
+{
+    std::vector<unsigned> p((size_t)kWidth * kHeight);
+    for (int y = 0; y < kHeight; y++)
+        for (int x = 0; x < kWidth; x++) {
+            unsigned g = (unsigned)(y * 40 / kHeight), v;
+            if (x >= kRight.x)
+                v = (g << 8) | (unsigned)(80 + 170 * (x - kRight.x) / (kRight.width - 1));
+            else if (y >= kLeft.height)
+                v = 0x00C000;
+            else
+                v = ((unsigned)(80 + 170 * x / (kLeft.width - 1)) << 16) | (g << 8);
+            p[(size_t)y * kWidth + x] = v;
+        }
+    return p;
+}
+
+bool reddish(unsigned v) { return ((v >> 16) & 255) >= 60 && (v & 255) < 30; }
+bool bluish(unsigned v) { return (v & 255) >= 60 && ((v >> 16) & 255) < 30; }
+
+long count_pixels(const Picture &p, bool (*kind)(unsigned))
+{
+    long n = 0;
+    for (unsigned v : p.pixels) n += kind(v);
+    return n;
+}
+
+bool same_area(const MonitorSpec &a, const MonitorSpec &b)
+{
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+}
+
+class TwoMonitorSaver : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(s.start_display(kWidth, kHeight)); }
+
+    // Splits the screen (the first saver goes to the primary monitor), paints the desktop, starts
+    // the saver with the pointer at (x, y) and waits for a window on each monitor.
+    void start_saver(int x, int y, bool right_is_primary = false)
+    {
+        MonitorSpec left = kLeft, right = kRight;
+        (right_is_primary ? right : left).primary = true;
+        ASSERT_TRUE(s.set_monitors({left, right})) << "the server has no RandR 1.5";
+        s.paint_desktop(monitor_desktop());
+        s.move_pointer(x, y);
+        ASSERT_TRUE(s.launch("/s"));
+        ASSERT_NE(s.wait_for_saver_window(kStartMs), 0u) << "no saver window appeared";
+        for (int waited = 0; waited < kStartMs && s.saver_windows().size() < 2; waited += 50) sleep_ms(50);
+        sleep_ms(700);
+        ASSERT_TRUE(s.running());
+    }
+
+    // Waits up to timeout_ms for every process the saver started to end.
+    bool all_ended(const std::vector<pid_t> &pids, int timeout_ms)
+    {
+        for (int waited = 0;; waited += 10) {
+            bool ended = true;
+            for (pid_t p : pids) ended = ended && process_ended(p);
+            if (ended) return true;
+            if (waited >= timeout_ms) return false;
+            sleep_ms(10);
+        }
+    }
+
+    SaverSession s;
+};
+
+TEST_F(TwoMonitorSaver, EachMonitorShowsItsOwnAreaInPlaceAndTheUnseenStripIsBlack)
+{
+    start_saver(100, 100);
+    std::vector<MonitorSpec> windows = s.saver_windows();
+    ASSERT_EQ(windows.size(), 2u) << "one saver window for each monitor";
+    EXPECT_TRUE(same_area(windows[0], kLeft)) << windows[0].width << "x" << windows[0].height << "+" << windows[0].x;
+    EXPECT_TRUE(same_area(windows[1], kRight)) << windows[1].width << "x" << windows[1].height << "+" << windows[1].x;
+    sleep_ms(800);
+    Picture left = s.screenshot(kLeft.x, kLeft.y, kLeft.width, kLeft.height);
+    Picture right = s.screenshot(kRight.x, kRight.y, kRight.width, kRight.height);
+    Picture strip = s.screenshot(0, kLeft.height, kLeft.width, kHeight - kLeft.height);
+    EXPECT_EQ(count_pixels(left, bluish), 0) << "the right monitor's colour shows on the left one";
+    EXPECT_EQ(count_pixels(right, reddish), 0) << "the left monitor's colour shows on the right one";
+    EXPECT_GT(count_pixels(left, reddish), long(left.pixels.size() * 0.7)) << "the left monitor lost its picture";
+    EXPECT_GT(count_pixels(right, bluish), long(right.pixels.size() * 0.7)) << "the right monitor lost its picture";
+    EXPECT_EQ(strip.black_fraction(), 1.0) << "the strip no monitor shows is not black";
+    // In place and at scale: each ramp runs from 80 at its monitor's left edge to 250 at its right;
+    // a picture of the whole screen, or of the wrong area, would not.
+    struct Ramp {
+        const Picture *p;
+        int shift;
+    };
+    for (Ramp r : {Ramp{&left, 16}, Ramp{&right, 0}}) {
+        int w = r.p->width, h = r.p->height;
+        // Thirds, which ripples bend but cannot move far: 80 + 170 * (1/6, 3/6, 5/6).
+        double thirds[3];
+        for (int t = 0; t < 3; t++) thirds[t] = r.p->channel_mean(r.shift, w * t / 3, w * (t + 1) / 3, h / 8, h * 7 / 8);
+        EXPECT_NEAR(thirds[0], 108, 30);
+        EXPECT_NEAR(thirds[1], 165, 30);
+        EXPECT_NEAR(thirds[2], 222, 30);
+    }
+    s.key("Escape", true, true);
+    EXPECT_EQ(s.wait_exit(5000), 0);
+}
+
+TEST_F(TwoMonitorSaver, OneKeyEndsEveryMonitorsSaverWithStatusZero)
+{
+    start_saver(100, 100);
+    std::vector<pid_t> others = s.child_processes();
+    EXPECT_EQ(others.size(), 1u) << "one more saver for the second monitor";
+    s.key("a", true, true);
+    EXPECT_EQ(s.wait_exit(5000), 0);
+    // The first saver waits for the others before it ends.
+    for (pid_t p : others) EXPECT_TRUE(process_ended(p)) << "the second monitor's saver outlived the first";
+    EXPECT_TRUE(s.saver_windows().empty());
+}
+
+// The pointer is measured over the whole screen, wherever the first saver's own window lies: here
+// it covers the right monitor and the pointer rests on the left one.
+TEST_F(TwoMonitorSaver, TenPixelsAwayOnTheOtherMonitorStaysElevenEnds)
+{
+    start_saver(300, 300, true);
+    std::vector<MonitorSpec> windows = s.saver_windows();
+    ASSERT_EQ(windows.size(), 2u);
+    s.move_pointer(304, 306);
+    EXPECT_EQ(s.wait_exit(1200), -1) << "a move of 10 pixels ended the saver";
+    s.move_pointer(305, 306);
+    EXPECT_EQ(s.wait_exit(5000), 0) << "a move of 11 pixels did not end the saver with 0";
+}
+
+TEST_F(TwoMonitorSaver, KillingTheFirstSaverLeavesNothingRunning)
+{
+    start_saver(100, 100);
+    std::vector<pid_t> others = s.child_processes();
+    ASSERT_FALSE(others.empty());
+    s.kill_program(SIGKILL);
+    EXPECT_TRUE(all_ended(others, 1000)) << "a monitor's saver outlived the killed first one by a second";
+    s.wait_exit(1000);
+    EXPECT_TRUE(s.saver_windows().empty());
+}
+
+TEST_F(TwoMonitorSaver, AMonitorsSaverEndingEndsTheWholeSaver)
+{
+    start_saver(100, 100);
+    std::vector<pid_t> others = s.child_processes();
+    ASSERT_FALSE(others.empty());
+    kill(others[0], SIGKILL);
+    EXPECT_EQ(s.wait_exit(5000), 0) << "the first saver kept running with a monitor uncovered";
+    EXPECT_TRUE(s.saver_windows().empty());
+}
+
+} // namespace

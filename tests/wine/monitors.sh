@@ -1,0 +1,184 @@
+#!/bin/bash
+# The Windows saver on two monitors under wine. Xorg with the dummy driver gives wine two real
+# RandR outputs, DUMMY0 1280x1024 at +0+0 and DUMMY1 1920x1080 at +1280+0, which wine reports as
+# two monitors (it sees neither Xvfb's RandR monitors nor Xinerama screens). The script starts its
+# own server (Xorg needs root) and wine prefix, and ends both.
+#   monitors.sh SCR SHOTS_DIR
+# The loader follows the .scr: wine64 for PE32+, wine for PE32 (TIDEFOLD_WINE64 / TIDEFOLD_WINE32
+# override them). Exit status 0 when every check passed, 77 when this machine cannot run the test.
+set -uo pipefail
+scr=$1 shots=$2
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+convert=/usr/bin/convert
+if file -b "$scr" | grep -q 'PE32+'; then
+  wine=${TIDEFOLD_WINE64:-/usr/lib/wine/wine64}
+else
+  wine=${TIDEFOLD_WINE32:-/usr/lib/wine/wine}
+fi
+wineserver=${TIDEFOLD_WINESERVER:-/usr/lib/wine/wineserver}
+
+skip() { echo "skipped: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "Xorg with the dummy driver needs root"
+[ -f /usr/lib/xorg/modules/drivers/dummy_drv.so ] || skip "no dummy video driver (xserver-xorg-video-dummy)"
+"$wine" --version > /dev/null 2>&1 || skip "$wine cannot run on this machine"
+
+mkdir -p "$shots"
+work=$(mktemp -d /tmp/tidefold-monitors-XXXXXX)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+xorg_pid=""
+finish() {
+  "$wineserver" -k > /dev/null 2>&1
+  [ -n "$xorg_pid" ] && kill "$xorg_pid" 2> /dev/null && wait "$xorg_pid" 2> /dev/null
+  rm -rf "$work"
+}
+trap finish EXIT
+
+cat > "$work/xorg.conf" <<'CONF'
+Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "AutoEnableDevices" "false"
+  Option "DontVTSwitch" "true"
+EndSection
+Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam 256000
+EndSection
+Section "Monitor"
+  Identifier "monitor"
+  HorizSync 5.0-1000.0
+  VertRefresh 5.0-200.0
+EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  Monitor "monitor"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Virtual 3200 1080
+  EndSubSection
+EndSection
+CONF
+mkdir -p "$work/conf.d"
+Xorg -displayfd 3 -config "$work/xorg.conf" -configdir "$work/conf.d" -noreset -nolisten tcp -novtswitch -sharevts \
+  -logfile "$work/xorg.log" 3> "$work/displayfd" < /dev/null > /dev/null 2>&1 &
+xorg_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/displayfd" ] && break
+  sleep 0.1
+done
+[ -s "$work/displayfd" ] || { tail -20 "$work/xorg.log"; echo "FAIL Xorg did not start"; exit 1; }
+export DISPLAY=":$(tr -dc 0-9 < "$work/displayfd")"
+xrandr --output DUMMY0 --mode 1280x1024 --pos 0x0 --primary &&
+  xrandr --addmode DUMMY1 1920x1080 &&
+  xrandr --output DUMMY1 --mode 1920x1080 --pos 1280x0 &&
+  xrandr --fb 3200x1080 || { echo "FAIL the two outputs could not be set up"; exit 1; }
+xrandr --listmonitors
+
+"$wineserver" -p < /dev/null > /dev/null 2>&1
+"$wine" wineboot -i > "$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f > /dev/null 2>&1
+
+failures=0
+ok() { echo "ok   $*"; }
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+expect() { # expect DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then ok "$what"; else fail "$what"; fi
+}
+above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
+below() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
+lit() { "$convert" "$1" -colorspace Gray -threshold 6% -format '%[fx:mean]' info:; }
+difference() { "$convert" "$1" "$2" -compose difference -composite -colorspace Gray -format '%[fx:mean]' info:; }
+changed() { "$convert" "$1" "$2" -compose difference -composite -colorspace Gray -threshold 0 -format '%[fx:mean]' info:; }
+
+# The mapped saver windows as WIDTHxHEIGHT+X+Y, left to right.
+saver_windows() {
+  local w
+  for w in $(xdotool search --onlyvisible --name '^screensaver$' 2> /dev/null); do
+    xwininfo -id "$w" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
+                             /Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h "+" x "+" y}'
+  done | sort -t+ -k2 -n | tr '\n' ' '
+}
+# Processes of this prefix still running the saver.
+saver_processes() {
+  local p
+  for p in $(pgrep -f 'tidefold.*\.scr'); do
+    tr '\0' '\n' < "/proc/$p/environ" 2> /dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$p"
+  done
+}
+# Waits at most $2 seconds for process $1; sets $status to its exit status or 124 on a hang.
+wait_exit() {
+  local pid=$1 limit=$2 i
+  for ((i = 0; i < limit * 10; i++)); do
+    if ! kill -0 "$pid" 2> /dev/null; then
+      wait "$pid"
+      status=$?
+      return
+    fi
+    sleep 0.1
+  done
+  kill "$pid" 2> /dev/null
+  wait "$pid" 2> /dev/null
+  status=124
+}
+# Starts the saver with the pointer at X Y and waits for a window on each monitor.
+start_saver() {
+  xdotool mousemove "$1" "$2"
+  "$wine" "$scr" /s &
+  saver=$!
+  for _ in $(seq 300); do
+    [ "$(wc -w <<< "$(saver_windows)")" -ge 2 ] && break
+    sleep 0.1
+  done
+  sleep 2
+}
+expect_all_ended() {
+  wait_exit $saver 20
+  expect "$1 ends the saver with status 0 (got $status)" test "$status" -eq 0
+  sleep 1
+  expect "no saver window is left ($(saver_windows))" test -z "$(saver_windows)"
+  expect "no saver process is left ($(saver_processes | tr '\n' ' '))" test -z "$(saver_processes)"
+}
+
+bash "$root/tools/sample_desktop.sh" "$shots/desktop.png" 3200x1080
+/usr/bin/display -window root "$shots/desktop.png"
+
+echo "== a key ends both monitors' savers"
+start_saver 100 100
+windows=$(saver_windows)
+expect "one saver window on each monitor ($windows)" test "$windows" = "1280x1024+0+0 1920x1080+1280+0 "
+/usr/bin/import -window root "$shots/monitors-1.png"
+sleep 0.7
+/usr/bin/import -window root "$shots/monitors-2.png"
+for area in 1280x1024+0+0 1920x1080+1280+0; do
+  for name in monitors-1 monitors-2 desktop; do
+    "$convert" "$shots/$name.png" -crop "$area" +repage "$work/$name-$area.png"
+  done
+  "$convert" "$work/desktop-$area.png" -flip "$work/flipped-$area.png"
+  m=$(lit "$work/monitors-2-$area.png")
+  d=$(difference "$work/monitors-2-$area.png" "$work/desktop-$area.png")
+  f=$(difference "$work/monitors-2-$area.png" "$work/flipped-$area.png")
+  c=$(changed "$work/monitors-1-$area.png" "$work/monitors-2-$area.png")
+  echo "monitor $area: lit $m, difference from its area of the desktop $d (upside down: $f), changed $c"
+  expect "monitor $area is not black" above "$m" 0.5
+  expect "monitor $area shows its own area of the desktop" below "$d" "$(awk -v f="$f" 'BEGIN { print f / 2 }')"
+  expect "monitor $area ripples" above "$c" 0.01
+done
+xdotool key space
+expect_all_ended "a key"
+
+echo "== a move over the second monitor ends both"
+start_saver 2000 500
+expect "one saver window on each monitor" test "$(wc -w <<< "$(saver_windows)")" -eq 2
+xdotool mousemove 2004 506
+sleep 1.5
+expect "a move of 10 pixels keeps the saver running" kill -0 $saver
+xdotool mousemove 2005 506
+expect_all_ended "a move of 11 pixels"
+
+[ $failures -eq 0 ] && echo "two monitors: passed" || echo "two monitors: $failures failed"
+exit $((failures > 0))
