@@ -100,11 +100,21 @@ private:
 struct ChildRun {
     std::string output;
     int status = -1;
+    long long memory_growth_kib = -1; // peak resident memory of the child beyond what it started with
 };
+
+// A figure of /proc/self/status in KiB, such as "VmRSS".
+inline long long own_status_kib(const std::string &name)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(name + ":", 0) == 0) return atoll(line.c_str() + name.size() + 1);
+    return -1;
+}
 
 // Runs body in a child process that cannot hang or flood the machine, as code reading a FIFO or
 // /dev/zero would: it is stopped after ten seconds and may map no more than 256 MiB beyond what
-// it held when forked. With as_user set, the child first takes that user id (and group), so that
+// it held when forked; its peak memory use is measured. With as_user set, the child first takes that user id (and group), so that
 // file permissions hold for it even when the tests run as root.
 inline ChildRun run_bounded(const std::function<std::string()> &body, uid_t as_user = 0)
 {
@@ -114,16 +124,14 @@ inline ChildRun run_bounded(const std::function<std::string()> &body, uid_t as_u
     pid_t pid = fork();
     if (pid == 0) {
         close(out[0]);
-        std::ifstream status("/proc/self/status");
-        long long data_kib = 0;
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("VmData:", 0) == 0) data_kib = atoll(line.c_str() + 7);
         struct rlimit limit;
-        limit.rlim_cur = limit.rlim_max = (rlim_t)(data_kib + (256 << 10)) << 10;
+        limit.rlim_cur = limit.rlim_max = (rlim_t)(own_status_kib("VmData") + (256 << 10)) << 10;
         setrlimit(RLIMIT_DATA, &limit);
         alarm(10);
         if (as_user && (setgid(as_user) != 0 || setuid(as_user) != 0)) _exit(97);
+        long long start_kib = own_status_kib("VmRSS");
         std::string text = body();
+        text = std::to_string(own_status_kib("VmHWM") - start_kib) + "\n" + text;
         for (size_t done = 0; done < text.size();) {
             ssize_t n = write(out[1], text.data() + done, text.size() - done);
             if (n <= 0) _exit(98);
@@ -136,6 +144,11 @@ inline ChildRun run_bounded(const std::function<std::string()> &body, uid_t as_u
     char buf[4096];
     for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) run.output.append(buf, (size_t)n);
     close(out[0]);
+    size_t newline = run.output.find('\n');
+    if (newline != std::string::npos) {
+        run.memory_growth_kib = atoll(run.output.c_str());
+        run.output.erase(0, newline + 1);
+    }
     int status = 0;
     if (pid > 0 && waitpid(pid, &status, 0) == pid)
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
