@@ -84,7 +84,7 @@ std::string store_path() { return store_dir() + "/registry.ini"; }
 
 // A settings file larger than this is damaged rather than settings; it is not read at all.
 const off_t kMaxStoreBytes = 1 << 20;
-const char kTooLarge[] = "larger than 1 MiB";
+const char kTooLarge[] = "Larger than 1 MiB";
 const int kMaxLinkHops = 40;
 
 // The file behind the last failed save and the system's reason, for the message telling the user.
@@ -172,7 +172,7 @@ struct Store {
 std::string not_a_store(const struct stat &st)
 {
     if (S_ISDIR(st.st_mode)) return g_strerror(EISDIR);
-    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (!S_ISREG(st.st_mode)) return "Not a regular file";
     if (st.st_size > kMaxStoreBytes) return kTooLarge;
     return "";
 }

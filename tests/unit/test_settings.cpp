@@ -216,8 +216,8 @@ std::vector<SettingsPath> settings_paths()
     const std::vector<int> flags_1 = {1, 1024, 20, 10};
     return {
         {"link_to_dev_zero", [](const std::string &p) { (void)!symlink("/dev/zero", p.c_str()); }, kDefaults,
-         "not a regular file"},
-        {"fifo", [](const std::string &p) { mkfifo(p.c_str(), 0600); }, kDefaults, "not a regular file"},
+         "Not a regular file"},
+        {"fifo", [](const std::string &p) { mkfifo(p.c_str(), 0600); }, kDefaults, "Not a regular file"},
         {"folder", [](const std::string &p) { std::filesystem::create_directory(p); }, kDefaults, "Is a directory"},
         {"link_to_itself", [](const std::string &p) { (void)!symlink("registry.ini", p.c_str()); }, kDefaults,
          "Too many levels of symbolic links"},
@@ -234,7 +234,7 @@ std::vector<SettingsPath> settings_paths()
          },
          flags_1, "Permission denied", "", kNobody},
         {"of_exactly_1_MiB", write(settings_with_flags_1(1 << 20)), flags_1, ""},
-        {"over_1_MiB", write(settings_with_flags_1((1 << 20) + 1)), kDefaults, "larger than 1 MiB",
+        {"over_1_MiB", write(settings_with_flags_1((1 << 20) + 1)), kDefaults, "Larger than 1 MiB",
          "is larger than 1 MiB and taken as damaged; using the default settings\n"},
     };
 }
