@@ -1,6 +1,6 @@
 // Fuzzes the settings file, the one input a user edits by hand: any bytes as registry.ini must
-// load without harm, a save of what was loaded must succeed and leave a whole key file, and a
-// second load must give the same four settings back.
+// load without harm and without being changed, a save of what was loaded must succeed and leave a
+// whole key file, and a second load must give the same four settings back.
 #include "ripple.h"
 
 #include <glib.h>
@@ -58,15 +58,21 @@ void write_store(const uint8_t *data, size_t size)
     if (!f || fwrite(data, 1, size, f) != size || fclose(f) != 0) abort();
 }
 
-bool store_is_a_key_file()
+std::string read_store()
 {
     gchar *text = nullptr;
     gsize len = 0;
-    if (!g_file_get_contents(g_store_path.c_str(), &text, &len, nullptr)) return false;
-    GKeyFile *kf = g_key_file_new();
-    bool ok = g_key_file_load_from_data(kf, text, len, G_KEY_FILE_NONE, nullptr);
-    g_key_file_free(kf);
+    if (!g_file_get_contents(g_store_path.c_str(), &text, &len, nullptr)) abort();
+    std::string out(text, len);
     g_free(text);
+    return out;
+}
+
+bool is_a_key_file(const std::string &text)
+{
+    GKeyFile *kf = g_key_file_new();
+    bool ok = g_key_file_load_from_data(kf, text.data(), text.size(), G_KEY_FILE_NONE, nullptr);
+    g_key_file_free(kf);
     return ok;
 }
 
@@ -87,6 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     set_settings(before);
     LoadConfig();
     const int loaded[4] = {user_options, max_texture_size, ripple_speed, ripple_freq};
+    if (read_store() != std::string((const char *)data, size)) {
+        fprintf(stderr, "loading changed the settings file\n");
+        abort();
+    }
 
     LSTATUS status = SaveConfig();
     if (size > (1u << 20)) return 0; // too large to be settings: never replaced
@@ -94,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fprintf(stderr, "a regular settings file could not be saved: %s\n", registry_failure_reason());
         abort();
     }
-    if (!store_is_a_key_file()) {
+    if (!is_a_key_file(read_store())) {
         fprintf(stderr, "the saved settings file is not a whole key file\n");
         abort();
     }
