@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xdotool x11-utils x11-apps imagemagick wine64
   xscreensaver dpkg-dev lintian desktop-file-utils
   fonts-dejavu-core fonts-liberation fonts-wine
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
