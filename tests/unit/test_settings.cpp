@@ -167,13 +167,17 @@ INSTANTIATE_TEST_SUITE_P(Files, DamagedSettings, ::testing::ValuesIn(damages()),
 int opens_of_store_during(const std::string &dir, const std::function<void()> &body)
 {
     int fd = inotify_init1(IN_NONBLOCK);
-    if (fd < 0 || inotify_add_watch(fd, dir.c_str(), IN_OPEN) < 0) return -1;
-    body();
-    int opens = 0;
+    if (fd < 0) return -1;
+    int opens = inotify_add_watch(fd, dir.c_str(), IN_OPEN) < 0 ? -1 : 0;
+    if (opens == 0) body();
     alignas(inotify_event) char buf[8192];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
-        for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + ((inotify_event *)p)->len)
-            if (((inotify_event *)p)->len && std::string(((inotify_event *)p)->name) == "registry.ini") opens++;
+    for (ssize_t n; opens >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) {
+        for (char *p = buf; p < buf + n;) {
+            const inotify_event *e = (const inotify_event *)p;
+            if (e->len && std::string(e->name) == "registry.ini") opens++;
+            p += sizeof(inotify_event) + e->len;
+        }
+    }
     close(fd);
     return opens;
 }
