@@ -56,7 +56,8 @@ extern int ripple_speed;
 extern int ripple_freq;
 
 void LoadConfig(void);
-void SaveConfig(void);
+// ERROR_SUCCESS, or the error of the first registry call that failed.
+LSTATUS SaveConfig(void);
 
 // Ripple engine.
 void ripple_init(void);

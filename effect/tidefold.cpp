@@ -42,19 +42,28 @@ void LoadConfig(void)
     RegCloseKey(hKey);
 }
 
-void SaveConfig(void)
+static LSTATUS set_setting(HKEY hKey, const char *name, const int *value)
+{
+    return RegSetValueExA(hKey, name, 0, REG_DWORD, (const BYTE *)value, 4);
+}
+
+// Writes all four values; returns ERROR_SUCCESS, or the error of the first call that failed.
+LSTATUS SaveConfig(void)
 {
     HKEY hKey;
     DWORD disposition;
     char no_class[] = "";
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, config_key, 0, no_class, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL,
-                        &hKey, &disposition) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(hKey, "flags", 0, REG_DWORD, (const BYTE *)&user_options, 4);
-    RegSetValueExA(hKey, "max_texture_size", 0, REG_DWORD, (const BYTE *)&max_texture_size, 4);
-    RegSetValueExA(hKey, "ripple_speed", 0, REG_DWORD, (const BYTE *)&ripple_speed, 4);
-    RegSetValueExA(hKey, "ripple_freq", 0, REG_DWORD, (const BYTE *)&ripple_freq, 4);
+    LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, config_key, 0, no_class, REG_OPTION_NON_VOLATILE,
+                                     KEY_ALL_ACCESS, NULL, &hKey, &disposition);
+    if (status != ERROR_SUCCESS) return status;
+    const LSTATUS results[] = {set_setting(hKey, "flags", &user_options),
+                               set_setting(hKey, "max_texture_size", &max_texture_size),
+                               set_setting(hKey, "ripple_speed", &ripple_speed),
+                               set_setting(hKey, "ripple_freq", &ripple_freq)};
     RegCloseKey(hKey);
+    for (LSTATUS r : results)
+        if (r != ERROR_SUCCESS) return r;
+    return ERROR_SUCCESS;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -598,6 +607,25 @@ static void init_config_dialog(HWND hWnd)
     settexmsg(hWnd);
 }
 
+// Tells the user that OK could not keep the settings: where they live and the system's reason.
+static void report_save_failure(HWND hWnd, LSTATUS status)
+{
+    char text[1024];
+#ifdef _WIN32
+    char reason[256];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, (DWORD)status, 0,
+                             reason, sizeof(reason), NULL);
+    if (n == 0) n = (DWORD)snprintf(reason, sizeof(reason), "error %ld", (long)status);
+    while (n > 0 && (reason[n - 1] == '\r' || reason[n - 1] == '\n')) reason[--n] = 0;
+    snprintf(text, sizeof(text), "The settings could not be saved to HKEY_CURRENT_USER\\%s:\n%s", config_key, reason);
+#else
+    (void)status;
+    snprintf(text, sizeof(text), "The settings could not be saved to %s:\n%s", registry_failed_file(),
+             registry_failure_reason());
+#endif
+    MessageBoxA(hWnd, text, "Error", MB_OK | MB_ICONERROR);
+}
+
 static void store_config_dialog(HWND hWnd)
 {
     user_options = 0;
@@ -607,7 +635,8 @@ static void store_config_dialog(HWND hWnd)
     read_check(hWnd, IDC_DOUBLE_BUFFER, OPTION_DOUBLE_BUFFER);
     ripple_freq = (int)SendMessageA(GetDlgItem(hWnd, IDC_RIPPLE_FREQ), TBM_GETPOS, 0, 0);
     ripple_speed = (int)SendMessageA(GetDlgItem(hWnd, IDC_RIPPLE_SPEED), TBM_GETPOS, 0, 0);
-    SaveConfig();
+    LSTATUS status = SaveConfig();
+    if (status != ERROR_SUCCESS) report_save_failure(hWnd, status);
 }
 
 INT_PTR CALLBACK ConfigDlgProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)

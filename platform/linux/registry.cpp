@@ -6,15 +6,21 @@
 //     title=sz:Ripples\non water    REG_SZ, with the key file's escapes
 //     blob=hex:01,02,ff             REG_BINARY
 //     other=hex(7):61,00,00         any other type, by number
-// Key paths and value names match without regard to ASCII case, as on Windows. Every call reads
-// the file afresh; every change is saved at once by writing a temporary file and renaming it over
-// the old one, so the file on disk is always a whole one.
+// Key paths and value names match without regard to ASCII case, as on Windows. Opening or
+// creating a key reads the file afresh, and the calls on the handle use what was read, so the
+// file is read once per LoadConfig. Every change is saved at once by writing a temporary file
+// beside the file and renaming it over the old one, so the file on disk is always a whole one;
+// when registry.ini is a link, the file it leads to is the one replaced and the link stays.
 #include "win32.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <glib/gstdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -76,6 +82,45 @@ std::string config_dir()
 std::string store_dir() { return config_dir() + "/tidefold"; }
 std::string store_path() { return store_dir() + "/registry.ini"; }
 
+// A settings file larger than this is damaged rather than settings; it is not read at all.
+const off_t kMaxStoreBytes = 1 << 20;
+const char kTooLarge[] = "Larger than 1 MiB";
+const int kMaxLinkHops = 40;
+
+// The file behind the last failed save and the system's reason, for the message telling the user.
+std::string g_failed_file, g_failure_reason;
+
+std::string folder_of(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Follows path through any chain of symbolic links to the file that holds the data (which may
+// not exist yet). False, with errno set, for a loop or a link that cannot be read.
+bool follow_links(const std::string &path, std::string *target)
+{
+    std::string p = path;
+    for (int hop = 0; hop <= kMaxLinkHops; hop++) {
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0) {
+            *target = p;
+            return errno == ENOENT;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            *target = p;
+            return true;
+        }
+        std::vector<char> buf((size_t)(st.st_size > 0 ? st.st_size : 255) + 1);
+        ssize_t n = readlink(p.c_str(), buf.data(), buf.size());
+        if (n < 0) return false;
+        std::string link(buf.data(), (size_t)n);
+        p = link[0] == '/' ? link : folder_of(p) + "/" + link;
+    }
+    errno = ELOOP;
+    return false;
+}
+
 bool parses_as_key_file(const std::string &text)
 {
     KeyFilePtr kf(g_key_file_new());
@@ -115,28 +160,78 @@ std::string salvage_lines(const std::string &text)
 
 // The store as read from disk. A missing file is an empty store; a file that is not a key file
 // loses only the lines that cannot be understood (all of them for binary junk). A file that
-// exists but cannot be read is not writable either, so that a save never replaces what it could
-// not read.
+// exists but cannot be read (or is no regular file, or is too large to be settings) is not
+// writable either, so that a save never replaces what it could not read; unreadable says why.
 struct Store {
     KeyFilePtr kf;
-    bool writable = true;
+    std::string file; // where registry.ini leads, the file read and replaced
+    std::string unreadable;
 };
+
+// Why a stat result is not a settings file, or "" when it may be one.
+std::string not_a_store(const struct stat &st)
+{
+    if (S_ISDIR(st.st_mode)) return g_strerror(EISDIR);
+    if (!S_ISREG(st.st_mode)) return "Not a regular file";
+    if (st.st_size > kMaxStoreBytes) return kTooLarge;
+    return "";
+}
+
+// Reads the whole settings file. Only a regular file is opened for reading, and the open never
+// waits, so a FIFO, a device or a folder at that path cannot hang or flood the reader.
+// False when the file is missing (*why empty) or cannot be read (*why says why).
+bool read_store_file(const std::string &path, std::string *text, std::string *why)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) *why = g_strerror(errno);
+        return false;
+    }
+    if (!(*why = not_a_store(st)).empty()) return false;
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) *why = g_strerror(errno);
+        return false;
+    }
+    if (fstat(fd, &st) != 0 || !(*why = not_a_store(st)).empty()) {
+        if (why->empty()) *why = g_strerror(errno);
+        close(fd);
+        return false;
+    }
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0 && (off_t)text->size() <= kMaxStoreBytes) text->append(buf, (size_t)n);
+    if (n < 0) *why = g_strerror(errno);
+    else if ((off_t)text->size() > kMaxStoreBytes) *why = kTooLarge;
+    close(fd);
+    return why->empty();
+}
 
 Store load_store()
 {
     Store store;
     store.kf.reset(g_key_file_new());
-
-    gchar *raw = nullptr;
-    gsize len = 0;
-    ErrorSink err;
-    if (!g_file_get_contents(store_path().c_str(), &raw, &len, err.out())) {
-        store.writable = err.error->domain == G_FILE_ERROR && err.error->code == G_FILE_ERROR_NOENT;
+    std::string path = store_path(), text;
+    if (!follow_links(path, &store.file)) {
+        store.file = path;
+        store.unreadable = g_strerror(errno);
         return store;
     }
-    std::string text(raw, len);
-    g_free(raw);
+    if (!read_store_file(store.file, &text, &store.unreadable)) {
+        // Said once: the dialog's save reads the file again and reports on its own.
+        static bool warned = false;
+        if (store.unreadable == kTooLarge && !warned) {
+            fprintf(stderr, "tidefold: %s is larger than 1 MiB and taken as damaged; using the default settings\n",
+                    path.c_str());
+            warned = true;
+        }
+        return store;
+    }
+    // Some editors begin a UTF-8 file with a byte-order mark, which the key file would take for
+    // a broken line before the first group.
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
 
+    ErrorSink err;
     if (text.find('\0') != std::string::npos) return store;
     if (g_key_file_load_from_data(store.kf.get(), text.data(), text.size(), kLoadFlags, err.out())) return store;
 
@@ -162,30 +257,85 @@ void add_empty_group(Store *store, const std::string &path)
     if (g_key_file_load_from_data(kf.get(), text.data(), text.size(), kLoadFlags, err.out())) store->kf = std::move(kf);
 }
 
+LSTATUS status_of(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS: return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
+    default: return ERROR_WRITE_FAULT;
+    }
+}
+
+bool write_all(int fd, const char *data, size_t len)
+{
+    while (len > 0) {
+        ssize_t n = write(fd, data, len);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        len -= (size_t)n;
+    }
+    return true;
+}
+
+// Replaces path with data in one step: a temporary file in the same folder, written out and
+// synced, renamed over it. On failure the old file is untouched, no temporary file is left and
+// errno tells why.
+bool replace_file(const std::string &path, const char *data, size_t len, mode_t mode)
+{
+    std::string tmp = path + ".XXXXXX";
+    int fd = mkostemp(&tmp[0], O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = fchmod(fd, mode) == 0 && write_all(fd, data, len) && fsync(fd) == 0;
+    int error = errno;
+    if (close(fd) != 0 && ok) ok = false, error = errno;
+    if (ok && rename(tmp.c_str(), path.c_str()) != 0) ok = false, error = errno;
+    if (!ok) unlink(tmp.c_str()), errno = error;
+    return ok;
+}
+
+LSTATUS save_failed(const Store &store, const std::string &reason, LSTATUS status)
+{
+    g_failed_file = store_path();
+    if (store.file != g_failed_file) g_failed_file += " (a link to " + store.file + ")";
+    g_failure_reason = reason;
+    return status;
+}
+
 LSTATUS save_store(const Store &store)
 {
-    if (!store.writable) return ERROR_ACCESS_DENIED;
-    std::string dir = store_dir();
-    if (g_mkdir_with_parents(dir.c_str(), 0700) != 0) {
-        return errno == EACCES || errno == EPERM || errno == EROFS ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
-    }
+    if (!store.unreadable.empty()) return save_failed(store, store.unreadable, ERROR_ACCESS_DENIED);
+    if (g_mkdir_with_parents(folder_of(store.file).c_str(), 0700) != 0)
+        return save_failed(store, g_strerror(errno), status_of(errno));
+    // A file kept elsewhere (a link into a dotfiles folder) keeps its permissions.
+    struct stat st;
+    mode_t mode = stat(store.file.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0600;
     gsize len = 0;
     GCharPtr data(g_key_file_to_data(store.kf.get(), &len, nullptr));
-    ErrorSink err;
-    if (g_file_set_contents_full(store_path().c_str(), data.get(), (gssize)len, G_FILE_SET_CONTENTS_CONSISTENT, 0600,
-                                 err.out()))
-        return ERROR_SUCCESS;
-    if (err.error->domain != G_FILE_ERROR) return ERROR_WRITE_FAULT;
-    switch (err.error->code) {
-    case G_FILE_ERROR_ACCES:
-    case G_FILE_ERROR_PERM:
-    case G_FILE_ERROR_ROFS:
-        return ERROR_ACCESS_DENIED;
-    case G_FILE_ERROR_NOSPC:
-        return ERROR_DISK_FULL;
-    default:
-        return ERROR_WRITE_FAULT;
-    }
+    if (!replace_file(store.file, data.get(), len, mode)) return save_failed(store, g_strerror(errno), status_of(errno));
+    return ERROR_SUCCESS;
+}
+
+// The store the open keys work on: read when a key is opened or created, let go with the last
+// key, and read again after a failed save so that it never holds what the file does not.
+std::unique_ptr<Store> g_store;
+
+Store &reread_store()
+{
+    g_store.reset(new Store(load_store()));
+    return *g_store;
+}
+
+Store &current_store() { return g_store && !g_open_keys.empty() ? *g_store : reread_store(); }
+
+LSTATUS save_current_store()
+{
+    LSTATUS status = save_store(*g_store);
+    if (status != ERROR_SUCCESS) g_store.reset();
+    return status;
 }
 
 // The group whose name equals path without regard to ASCII case, or null.
@@ -387,8 +537,10 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY ph
     std::string path;
     LSTATUS status;
     if (!subkey_path(hKey, lpSubKey, &path, &status)) return status;
-    Store store = load_store();
-    if (!key_exists(store.kf.get(), path)) return ERROR_FILE_NOT_FOUND;
+    if (!key_exists(reread_store().kf.get(), path)) {
+        if (g_open_keys.empty()) g_store.reset();
+        return ERROR_FILE_NOT_FOUND;
+    }
     *phkResult = new_handle(path);
     return ERROR_SUCCESS;
 }
@@ -401,11 +553,11 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, 
     std::string path;
     LSTATUS status;
     if (!subkey_path(hKey, lpSubKey, &path, &status)) return status;
-    Store store = load_store();
+    Store &store = reread_store();
     bool existed = key_exists(store.kf.get(), path);
     if (!find_group(store.kf.get(), path) && g_ascii_strcasecmp(path.c_str(), kRootName) != 0) {
         add_empty_group(&store, path);
-        status = save_store(store);
+        status = save_current_store();
         if (status != ERROR_SUCCESS) return status;
     }
     if (lpdwDisposition) *lpdwDisposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
@@ -421,7 +573,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD 
     if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
     if (!value_line_name(lpValueName, &name)) return ERROR_FILE_NOT_FOUND;
 
-    Store store = load_store();
+    Store &store = current_store();
     GCharPtr group = find_group(store.kf.get(), path);
     if (!group) return ERROR_FILE_NOT_FOUND;
     GCharPtr key = find_value_name(store.kf.get(), group.get(), name);
@@ -453,17 +605,23 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType
     if (!lpData && cbData) return ERROR_INVALID_PARAMETER;
     if (!value_line_name(lpValueName, &name)) return ERROR_INVALID_PARAMETER;
 
-    Store store = load_store();
+    Store &store = current_store();
     GCharPtr group = find_group(store.kf.get(), path);
     std::string group_name = group ? group.get() : path;
     GCharPtr key = find_value_name(store.kf.get(), group_name.c_str(), name);
     std::string value = encode_value(dwType, lpData, cbData);
     g_key_file_set_string(store.kf.get(), group_name.c_str(), key ? key.get() : name.c_str(), value.c_str());
-    return save_store(store);
+    return save_current_store();
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey)
 {
     if (hKey == HKEY_CURRENT_USER) return ERROR_SUCCESS;
-    return g_open_keys.erase((uintptr_t)hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    if (!g_open_keys.erase((uintptr_t)hKey)) return ERROR_INVALID_HANDLE;
+    if (g_open_keys.empty()) g_store.reset();
+    return ERROR_SUCCESS;
 }
+
+const char *registry_failed_file(void) { return g_failed_file.c_str(); }
+
+const char *registry_failure_reason(void) { return g_failure_reason.c_str(); }

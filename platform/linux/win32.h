@@ -280,6 +280,7 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR must b
 #define IDOK 1
 #define IDCANCEL 2
 #define MB_OK 0x00000000L
+#define MB_ICONERROR 0x00000010L
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
 #define BST_UNCHECKED 0
@@ -369,6 +370,10 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
 LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
                               DWORD cbData);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
+// Linux only: the file behind the last registry call that failed to save, and the system's
+// reason, for telling the user (on Windows the key path and FormatMessageA say as much).
+const char *registry_failed_file(void);
+const char *registry_failure_reason(void);
 
 // dialogs: templates from the resources built with GTK, message boxes (dialogs.cpp).
 void WINAPI InitCommonControls(void);

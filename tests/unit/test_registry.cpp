@@ -168,4 +168,51 @@ TEST_F(Registry, AWriteReplacesTheWholeFileByRenameOrLeavesTheOldOne)
     EXPECT_EQ(names, std::vector<std::string>{"registry.ini"}) << "no temporary file is left";
 }
 
+// registry.ini kept elsewhere through a link (or a chain of them, relative or absolute), as a
+// dotfiles manager sets it up: a write replaces the file at the end of the links, atomically in
+// its own folder and with its own permissions, and every link stays.
+TEST_F(Registry, AWriteThroughALinkReplacesTheFileItLeadsToAndKeepsTheLink)
+{
+    struct Links {
+        const char *name;
+        std::vector<std::pair<std::string, std::string>> links; // from, to: relative to the home folder
+        bool target_exists;
+    };
+    const Links cases[] = {
+        {"relative", {{"config/tidefold/registry.ini", "../../dotfiles/tidefold.ini"}}, true},
+        {"chain", {{"config/tidefold/registry.ini", "/HOME/hop"}, {"hop", "dotfiles/tidefold.ini"}}, true},
+        {"to a file not made yet", {{"config/tidefold/registry.ini", "../../dotfiles/tidefold.ini"}}, false},
+    };
+    for (const Links &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(home() + "/config");
+        fs::remove_all(home() + "/dotfiles");
+        fs::remove(home() + "/hop");
+        fs::create_directories(store_dir());
+        fs::create_directories(home() + "/dotfiles");
+        const std::string target = home() + "/dotfiles/tidefold.ini";
+        if (c.target_exists) {
+            std::ofstream(target) << "[" << kGroup << "]\nripple_speed=dword:00000005\n";
+            chmod(target.c_str(), 0644);
+        }
+        for (auto [from, to] : c.links) {
+            if (to.rfind("/HOME/", 0) == 0) to = home() + to.substr(5);
+            ASSERT_EQ(symlink(to.c_str(), (home() + "/" + from).c_str()), 0);
+        }
+
+        EXPECT_EQ(dword_at(kKey, "ripple_speed"), c.target_exists ? 5 : -1);
+        HKEY h = create_key();
+        ASSERT_EQ(set_dword(h, "ripple_freq", 42), ERROR_SUCCESS);
+        RegCloseKey(h);
+
+        for (auto [from, to] : c.links) EXPECT_TRUE(fs::is_symlink(home() + "/" + from)) << from;
+        EXPECT_NE(read_file(target).find("ripple_freq=dword:0000002a"), std::string::npos) << read_file(target);
+        EXPECT_EQ(dword_at(kKey, "ripple_speed"), c.target_exists ? 5 : -1);
+        EXPECT_EQ(fs::status(target).permissions(), c.target_exists ? fs::perms(0644) : fs::perms(0600));
+        std::vector<std::string> names;
+        for (const auto &e : fs::directory_iterator(home() + "/dotfiles")) names.push_back(e.path().filename());
+        EXPECT_EQ(names, std::vector<std::string>{"tidefold.ini"}) << "no temporary file is left";
+    }
+}
+
 } // namespace

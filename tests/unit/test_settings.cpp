@@ -3,6 +3,9 @@
 #include "ripple.h"
 #include "test_registry_support.h"
 
+#include <sys/inotify.h>
+#include <sys/stat.h>
+
 #include <random>
 
 namespace {
@@ -112,6 +115,9 @@ std::vector<Damage> damages()
         {"broken_header_in_the_middle", head + "[HKEY_CURRENT_USER\\Software\\Else\nripple_speed=dword:00000005\n",
          true},
         {"not_utf8", head + "ripple_speed=\xff\xfe\n", true},
+        {"byte_order_mark",
+         "\xEF\xBB\xBF" + kGroupLine + "flags=dword:00000001\n[HKEY_CURRENT_USER\\Software\\Other]\nkeep=dword:00000007\n",
+         true},
     };
 }
 
@@ -156,5 +162,152 @@ TEST_P(DamagedSettings, LoadReadsWhatSurvivesSilentlyAndASaveGivesAWholeFile)
 
 INSTANTIATE_TEST_SUITE_P(Files, DamagedSettings, ::testing::ValuesIn(damages()),
                          [](const ::testing::TestParamInfo<Damage> &info) { return std::string(info.param.name); });
+
+// Counts the opens of registry.ini while body runs.
+int opens_of_store_during(const std::string &dir, const std::function<void()> &body)
+{
+    int fd = inotify_init1(IN_NONBLOCK);
+    if (fd < 0) return -1;
+    int opens = inotify_add_watch(fd, dir.c_str(), IN_OPEN) < 0 ? -1 : 0;
+    if (opens == 0) body();
+    alignas(inotify_event) char buf[8192];
+    for (ssize_t n; opens >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) {
+        for (char *p = buf; p < buf + n;) {
+            const inotify_event *e = (const inotify_event *)p;
+            if (e->len && std::string(e->name) == "registry.ini") opens++;
+            p += sizeof(inotify_event) + e->len;
+        }
+    }
+    close(fd);
+    return opens;
+}
+
+TEST_F(Settings, LoadAndSaveEachReadTheFileOnce)
+{
+    write_store(kGroupLine + "ripple_speed=dword:00000005\nflags=dword:00000001\n");
+    EXPECT_EQ(opens_of_store_during(store_dir(), LoadConfig), 1);
+    EXPECT_EQ(current(), (std::vector<int>{1, 1024, 5, 10}));
+    EXPECT_EQ(opens_of_store_during(store_dir(), [] { EXPECT_EQ(SaveConfig(), ERROR_SUCCESS); }), 1);
+}
+
+// A path in place of the settings file, made by make(path) in the configuration folder.
+struct SettingsPath {
+    const char *name;
+    std::function<void(const std::string &path)> make;
+    std::vector<int> loads;      // the settings LoadConfig gives
+    const char *save_failure;    // the system's reason a save fails, "" when it succeeds
+    const char *warning = "";    // what is printed on loading
+    uid_t as_user = 0;           // 0: the test's own user
+};
+
+void PrintTo(const SettingsPath &p, std::ostream *os) { *os << p.name; }
+
+const uid_t kNobody = 65534;
+
+std::string settings_with_flags_1(size_t size)
+{
+    std::string text = kGroupLine + "flags=dword:00000001\n";
+    const std::string filler = "# " + std::string(97, 'x') + "\n";
+    while (text.size() + filler.size() <= size) text += filler;
+    return text + std::string(size - text.size() - 1, '#') + "\n";
+}
+
+std::vector<SettingsPath> settings_paths()
+{
+    auto write = [](const std::string &text) {
+        return [text](const std::string &path) { std::ofstream(path, std::ios::binary) << text; };
+    };
+    const std::vector<int> flags_1 = {1, 1024, 20, 10};
+    return {
+        {"link_to_dev_zero", [](const std::string &p) { (void)!symlink("/dev/zero", p.c_str()); }, kDefaults,
+         "Not a regular file"},
+        {"fifo", [](const std::string &p) { mkfifo(p.c_str(), 0600); }, kDefaults, "Not a regular file"},
+        {"folder", [](const std::string &p) { std::filesystem::create_directory(p); }, kDefaults, "Is a directory"},
+        {"link_to_itself", [](const std::string &p) { (void)!symlink("registry.ini", p.c_str()); }, kDefaults,
+         "Too many levels of symbolic links"},
+        {"unreadable_file",
+         [](const std::string &p) {
+             std::ofstream(p) << kGroupLine << "flags=dword:00000001\n";
+             chmod(p.c_str(), 0);
+         },
+         kDefaults, "Permission denied", "", kNobody},
+        {"in_a_read_only_folder",
+         [](const std::string &p) {
+             std::ofstream(p) << kGroupLine << "flags=dword:00000001\n";
+             chmod(p.substr(0, p.rfind('/')).c_str(), 0500);
+         },
+         flags_1, "Permission denied", "", kNobody},
+        {"of_exactly_1_MiB", write(settings_with_flags_1(1 << 20)), flags_1, ""},
+        {"over_1_MiB", write(settings_with_flags_1((1 << 20) + 1)), kDefaults, "Larger than 1 MiB",
+         "is larger than 1 MiB and taken as damaged; using the default settings\n"},
+    };
+}
+
+// What a path looks like from outside: its kind, its link's target and its contents.
+std::string outside_of(const std::string &path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return "missing";
+    std::string seen = std::to_string(st.st_mode);
+    if (S_ISLNK(st.st_mode)) seen += " -> " + std::filesystem::read_symlink(path).string();
+    if (S_ISREG(st.st_mode)) seen += " " + read_file(path);
+    return seen;
+}
+
+class SettingsPaths : public Settings, public ::testing::WithParamInterface<SettingsPath> {};
+
+// Whatever stands at the settings path, loading gives the defaults at once and nothing else is
+// read; a save that cannot be made is reported with the file and the system's reason and
+// changes nothing.
+TEST_P(SettingsPaths, LoadGivesTheDefaultsAtOnceAndAFailedSaveSaysWhyAndChangesNothing)
+{
+    const SettingsPath &p = GetParam();
+    std::filesystem::create_directories(store_dir());
+    p.make(store_path());
+    if (p.as_user) {
+        ASSERT_EQ(chown(home().c_str(), p.as_user, p.as_user), 0);
+        for (const auto &e : std::filesystem::recursive_directory_iterator(home()))
+            ASSERT_EQ(lchown(e.path().c_str(), p.as_user, p.as_user), 0);
+    }
+    const std::string before = outside_of(store_path());
+
+    ChildRun run = run_bounded(
+        [] {
+            OutputCapture capture;
+            LoadConfig();
+            std::vector<int> loaded = current();
+            ripple_freq = 250;
+            LSTATUS status = SaveConfig();
+            std::ostringstream report;
+            for (int v : loaded) report << v << ' ';
+            report << "| " << (status == ERROR_SUCCESS ? "saved" : registry_failure_reason()) << " | "
+                   << (status == ERROR_SUCCESS ? "" : registry_failed_file()) << " | " << capture.finish();
+            return report.str();
+        },
+        p.as_user);
+    ASSERT_EQ(run.status, 0) << "the child hung, ran out of memory or failed: " << run.output;
+    EXPECT_LT(run.memory_growth_kib, 64 << 10) << "loading and saving never take more than a few copies of 1 MiB";
+
+    std::ostringstream want;
+    for (int v : p.loads) want << v << ' ';
+    bool saves = !*p.save_failure;
+    want << "| " << (saves ? "saved" : p.save_failure) << " | " << (saves ? "" : store_path());
+    EXPECT_EQ(run.output.substr(0, want.str().size()), want.str()) << run.output;
+    std::string printed = run.output.substr(run.output.rfind(" | ") + 3);
+    if (*p.warning) {
+        EXPECT_EQ(printed, "tidefold: " + store_path() + " " + p.warning);
+    } else {
+        EXPECT_EQ(printed, "");
+    }
+    if (!saves) {
+        EXPECT_EQ(outside_of(store_path()), before);
+        std::vector<std::string> names;
+        for (const auto &e : std::filesystem::directory_iterator(store_dir())) names.push_back(e.path().filename());
+        EXPECT_EQ(names, std::vector<std::string>{"registry.ini"}) << "no temporary file is left";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SettingsPaths, ::testing::ValuesIn(settings_paths()),
+                         [](const ::testing::TestParamInfo<SettingsPath> &info) { return std::string(info.param.name); });
 
 } // namespace

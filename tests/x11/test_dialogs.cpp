@@ -15,6 +15,7 @@
 #include <X11/keysym.h>
 #include <glib-unix.h>
 #include <glib.h>
+#include <gtk/gtk.h>
 
 #include <chrono>
 #include <filesystem>
@@ -63,9 +64,26 @@ template <class Info> bool decode(const std::string &s, Info *info)
     return true;
 }
 
-// ---- Child side: answers "dlg" and "ctl <id>" from inside the dialogs' modal loop.
+// ---- Child side: answers "dlg", "ctl <id>" and "msg" from inside the dialogs' modal loop.
 
 int g_reply_fd = -1;
+
+// The text of the message box on screen, line breaks written as "\n", or "none".
+std::string message_box_text()
+{
+    std::string out = "none";
+    GList *windows = gtk_window_list_toplevels();
+    for (GList *w = windows; w; w = w->next) {
+        if (!GTK_IS_MESSAGE_DIALOG(w->data) || !gtk_widget_get_visible(GTK_WIDGET(w->data))) continue;
+        gchar *text = nullptr;
+        g_object_get(w->data, "text", &text, nullptr);
+        out.clear();
+        for (const char *c = text ? text : ""; *c; c++) out += *c == '\n' ? std::string("\\n") : std::string(1, *c);
+        g_free(text);
+    }
+    g_list_free(windows);
+    return out;
+}
 
 gboolean on_request(gint fd, GIOCondition, gpointer)
 {
@@ -85,6 +103,7 @@ gboolean on_request(gint fd, GIOCondition, gpointer)
         DialogControlInfo c;
         if (what == "dlg" && dlg && dialog_info(dlg, &i)) out = encode(i);
         if (what == "ctl" && dlg && dialog_control_info(dlg, id, &c)) out = encode(c);
+        if (what == "msg") out = message_box_text();
         out += "\n";
         if (write(g_reply_fd, out.data(), out.size()) != (ssize_t)out.size()) _exit(98);
     }
@@ -424,6 +443,25 @@ TEST_F(ConfigDialog, OkStoresTheFourValuesAndExitsZero)
     click_control(IDOK);
     EXPECT_EQ(wait_exit(), 0);
     EXPECT_EQ(stored(), (std::vector<long long>{OPTION_LIGHTEN_DARKEN, 2048, 30, 4}));
+}
+
+// OK when the settings cannot be kept (here a folder stands in the file's place): a box says so,
+// naming the file and the system's reason, and once it is closed the run ends as OK always ends.
+TEST_F(ConfigDialog, OkThatCannotSaveSaysWhereAndWhyThenExitsZeroLeavingThePathAlone)
+{
+    const std::string path = dir_ + "/config/tidefold/registry.ini";
+    std::filesystem::create_directories(path);
+    start_config();
+    press_and_expect(IDC_TEXTURE_BIGGER, 2048);
+    click_control(IDOK);
+    EXPECT_TRUE(wait_until([&] { return focus_is_on("Error"); })) << "a box titled Error with the keyboard";
+    EXPECT_EQ(ask("msg"), "The settings could not be saved to " + path + ":\\nIs a directory");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(alive()) << "the box waits for the user";
+    key("Return");
+    EXPECT_EQ(wait_exit(), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    EXPECT_TRUE(std::filesystem::is_empty(path));
 }
 
 TEST_F(ConfigDialog, OutOfRangeStoredValuesComeBackClampedAndUnknownBitsCleared)
