@@ -50,7 +50,7 @@ shot() {
   write_flags "$1"
   "$exe" /s &
   pids="$!"
-  sleep 1.2
+  sleep 2.5
   /usr/bin/import -window root "$2"
   kill $pids 2>/dev/null || true
   wait $pids 2>/dev/null || true
