@@ -13,6 +13,8 @@ key='HKCU\Software\Brindlewick Productions\Tidefold Screen Saver'
 
 # shellcheck source=env.sh
 . "$here/env.sh"
+# shellcheck source=checks.sh
+. "$here/checks.sh"
 wine_env "$session" "$arch" || exit 2
 if [ ! -s "$session/display" ]; then
   echo "no wine session running in $session (tests/wine/session.sh start)"
@@ -22,39 +24,7 @@ DISPLAY=$(cat "$session/display")
 export DISPLAY
 mkdir -p "$shots"
 
-failures=0
-ok() { echo "ok   $*"; }
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
-expect() { # expect DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else fail "$what"; fi
-}
 
-# Waits at most $2 seconds for process $1; sets $status to its exit status or 124 on a hang.
-wait_exit() {
-  local pid=$1 limit=$2 i
-  for ((i = 0; i < limit * 10; i++)); do
-    if ! kill -0 "$pid" 2> /dev/null; then
-      wait "$pid"
-      status=$?
-      return
-    fi
-    sleep 0.1
-  done
-  kill "$pid" 2> /dev/null
-  wait "$pid" 2> /dev/null
-  status=124
-}
-
-# Fraction of a picture's pixels that are not black (above 6% grey).
-lit() { "$convert" "$1" -colorspace Gray -threshold 6% -format '%[fx:mean]' info:; }
-# Mean per-pixel difference of two pictures of one size, 0 to 1.
-difference() { "$convert" "$1" "$2" -compose difference -composite -colorspace Gray -format '%[fx:mean]' info:; }
-# Fraction of pixels that differ at all.
-changed() { "$convert" "$1" "$2" -compose difference -composite -colorspace Gray -threshold 0 -format '%[fx:mean]' info:; }
-above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
-below() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
 shot() { /usr/bin/import -window root "$shots/$1.png"; }
 
 # Paints a known picture on the X root window: wine's screen capture reads the real root.

@@ -10,7 +10,8 @@ set -uo pipefail
 scr=$1 shots=$2
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-convert=/usr/bin/convert
+# shellcheck source=checks.sh
+. "$here/checks.sh"
 if file -b "$scr" | grep -q 'PE32+'; then
   wine=${TIDEFOLD_WINE64:-/usr/lib/wine/wine64}
 else
@@ -81,19 +82,6 @@ xrandr --listmonitors
 "$wine" wineboot -i > "$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f > /dev/null 2>&1
 
-failures=0
-ok() { echo "ok   $*"; }
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
-expect() { # expect DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else fail "$what"; fi
-}
-above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
-below() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
-lit() { "$convert" "$1" -colorspace Gray -threshold 6% -format '%[fx:mean]' info:; }
-difference() { "$convert" "$1" "$2" -compose difference -composite -colorspace Gray -format '%[fx:mean]' info:; }
-changed() { "$convert" "$1" "$2" -compose difference -composite -colorspace Gray -threshold 0 -format '%[fx:mean]' info:; }
 
 # The mapped saver windows as WIDTHxHEIGHT+X+Y, left to right.
 saver_windows() {
@@ -109,21 +97,6 @@ saver_processes() {
   for p in $(pgrep -f 'tidefold.*\.scr'); do
     tr '\0' '\n' < "/proc/$p/environ" 2> /dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$p"
   done
-}
-# Waits at most $2 seconds for process $1; sets $status to its exit status or 124 on a hang.
-wait_exit() {
-  local pid=$1 limit=$2 i
-  for ((i = 0; i < limit * 10; i++)); do
-    if ! kill -0 "$pid" 2> /dev/null; then
-      wait "$pid"
-      status=$?
-      return
-    fi
-    sleep 0.1
-  done
-  kill "$pid" 2> /dev/null
-  wait "$pid" 2> /dev/null
-  status=124
 }
 # Starts the saver with the pointer at X Y and waits for a window on each monitor.
 start_saver() {
