@@ -1,10 +1,14 @@
 // The saver as a user runs it, on a private 1920x1080 Xvfb (no vsync): `tidefold /s` for 10 s
 // with the default settings and again single-buffered, measured from outside: frames per second
 // (counted with DAMAGE on its GL window), CPU seconds per wall second, peak resident memory. For
-// comparison, the same loop run in this process unpaced (what one frame costs) and paced.
+// comparison, the same loop run in this process unpaced (what one frame costs) and paced. Last, on a
+// 3840x1080 Xvfb split into two 1920x1080 monitors, where the saver runs one process per monitor:
+// frames per second on each monitor, CPU seconds per wall second of each process and of both, and
+// the peak resident memory of each.
 //
 //   bench_pacing [seconds] [WIDTHxHEIGHT]     (10 s and 1920x1080 by default)
 #include "frames.h"
+#include "harness.h"
 #include "pacing.h"
 #include "ripple.h"
 #include "ssaver.h"
@@ -18,10 +22,12 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -101,6 +107,57 @@ bool measure_program(Display *dpy, const char *what, double seconds)
     return true;
 }
 
+// Peak resident memory of a running process in MiB (VmHWM), 0 when it cannot be read.
+double peak_rss_mib(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+// `tidefold /s` on two monitors side by side: the one started takes the primary (left) monitor
+// and starts a saver for the right one. Each window is counted on its own connection, at once.
+bool measure_two_monitors(double seconds)
+{
+    SaverSession s;
+    if (!s.start_display(2 * kW, kH) || !s.set_monitors({{0, 0, kW, kH, true}, {kW, 0, kW, kH, false}}) ||
+        !s.launch("/s"))
+        return false;
+    std::vector<unsigned long> gl;
+    for (int waited = 0; waited < 15000 && (gl = saver_gl_windows(s.dpy())).size() < 2; waited += 50) sleep_ms(50);
+    std::vector<pid_t> savers = s.child_processes();
+    savers.insert(savers.begin(), s.pid());
+    // Closed after the counters below are gone (declared first, destroyed last).
+    std::unique_ptr<Display, int (*)(Display *)> right_conn(XOpenDisplay(nullptr), XCloseDisplay);
+    Display *right_dpy = right_conn.get();
+    bool ok = gl.size() == 2 && savers.size() == 2 && right_dpy;
+    FrameCounter counter[2];
+    ok = ok && counter[0].watch(s.dpy(), gl[0]) && counter[1].watch(right_dpy, gl[1]);
+    if (ok) {
+        sleep_ms(1000);
+        double cpu[2] = {cpu_seconds(savers[0]), cpu_seconds(savers[1])}, t0 = now_s(), all = 0;
+        int frames[2];
+        std::thread right([&] { frames[1] = counter[1].count_for(int(seconds * 1000)); });
+        frames[0] = counter[0].count_for(int(seconds * 1000));
+        right.join();
+        double wall = now_s() - t0;
+        for (int i = 0; i < 2; i++) {
+            double used = cpu_seconds(savers[i]) - cpu[i];
+            all += used;
+            printf("%-28s %7.1f frames/s   %5.3f CPU s per s   peak RSS %6.1f MiB   (%d frames in %.1f s)\n",
+                   i ? "two monitors, right" : "two monitors, left", frames[i] / wall, used / wall,
+                   peak_rss_mib(savers[i]), frames[i], wall);
+        }
+        printf("%-28s %7.1f frames/s   %5.3f CPU s per s\n", "two monitors, both", (frames[0] + frames[1]) / wall,
+               all / wall);
+    } else
+        fprintf(stderr, "two monitors: %zu saver windows, %zu saver processes\n", gl.size(), savers.size());
+    s.signal(SIGTERM);
+    s.wait_exit(5000);
+    return ok;
+}
+
 // Runs the launcher's loop rule (every waiting message, one frame, a 1 ms sleep) in this process
 // for the given time, paced or not; gives the frames drawn and the CPU seconds used.
 void run_loop(HWND hWnd, bool paced, double seconds, int *frames, double *cpu, double *wall)
@@ -173,6 +230,8 @@ int main(int argc, char **argv)
     store_flags(0x16);
     measure_in_process(seconds);
     XCloseDisplay(dpy);
+    printf("Xvfb %dx%d as two %dx%d monitors, %.0f s\n", 2 * kW, kH, kW, kH, seconds);
+    ok = measure_two_monitors(seconds) && ok;
     std::string rm = std::string("rm -rf ") + dir;
     return system(rm.c_str()) == 0 && ok ? 0 : 1;
 }

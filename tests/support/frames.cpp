@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 #include <poll.h>
@@ -78,28 +79,32 @@ unsigned long first_child(Display *dpy, unsigned long window)
     return child;
 }
 
-static unsigned long top_level_saver(Display *dpy)
+std::vector<unsigned long> saver_gl_windows(Display *dpy)
 {
+    std::vector<std::pair<int, unsigned long>> found;
     Window root, parent, *children = nullptr;
     unsigned n = 0;
-    if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &n)) return 0;
-    Window found = 0;
-    for (unsigned i = 0; i < n && !found; i++) {
+    if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &n)) return {};
+    for (unsigned i = 0; i < n; i++) {
         char *name = nullptr;
-        if (XFetchName(dpy, children[i], &name) && name) {
-            if (std::string(name) == "screensaver") found = children[i];
-            XFree(name);
-        }
+        XWindowAttributes wa;
+        bool saver = XFetchName(dpy, children[i], &name) && name && std::string(name) == "screensaver";
+        if (name) XFree(name);
+        unsigned long gl = saver ? first_child(dpy, children[i]) : 0;
+        if (gl && XGetWindowAttributes(dpy, children[i], &wa)) found.push_back({wa.x, gl});
     }
     if (children) XFree(children);
-    return found;
+    std::sort(found.begin(), found.end());
+    std::vector<unsigned long> out;
+    for (const auto &f : found) out.push_back(f.second);
+    return out;
 }
 
 unsigned long wait_for_gl_window(Display *dpy, int timeout_ms)
 {
     for (long long end = now_ms() + timeout_ms; now_ms() < end; poll(nullptr, 0, 20)) {
-        unsigned long top = top_level_saver(dpy), gl = top ? first_child(dpy, top) : 0;
-        if (gl) return gl;
+        std::vector<unsigned long> gl = saver_gl_windows(dpy);
+        if (!gl.empty()) return gl[0];
     }
     return 0;
 }

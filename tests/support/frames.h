@@ -2,6 +2,8 @@
 // extension: every drawing that covers most of the window is one frame.
 #pragma once
 
+#include <vector>
+
 typedef struct _XDisplay Display;
 
 class FrameCounter {
@@ -22,6 +24,8 @@ private:
 
 // The first child of window, where the program draws its GL frames; 0 when it has none.
 unsigned long first_child(Display *dpy, unsigned long window);
+// The GL windows inside the top-level windows titled "screensaver", left to right.
+std::vector<unsigned long> saver_gl_windows(Display *dpy);
 // Waits up to timeout_ms for a top-level window titled "screensaver" with its GL window inside;
 // gives the GL window, or 0.
 unsigned long wait_for_gl_window(Display *dpy, int timeout_ms);
