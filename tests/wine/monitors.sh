@@ -7,7 +7,9 @@
 # The loader follows the .scr: wine64 for PE32+, wine for PE32 (TIDEFOLD_WINE64 / TIDEFOLD_WINE32
 # override them). Exit status 0 when every check passed, 77 when this machine cannot run the test.
 set -uo pipefail
-scr=$1 shots=$2
+# The pictures go to a folder of their own: the other wine checks, which may run at the same time,
+# paint and read a desktop picture of another size in SHOTS_DIR.
+scr=$1 shots=$2/monitors
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 # shellcheck source=checks.sh
