@@ -121,7 +121,9 @@ EntryArguments read_entry_arguments(int argc, const char *const *argv, const cha
     // The daemon names the window it wants drawn on; without it, --root means the root itself.
     if (wants_root && !parse_window_id(xscreensaver_window, &out.window))
         out.window = root_window ? root_window() : 0;
-    if (!out.command_line.empty()) out.command_line += ' ';
+    // Two blanks: a p or l switch ending the other arguments takes the two characters after its
+    // letter as part of itself, and must not swallow the slash of the switch appended here.
+    if (!out.command_line.empty()) out.command_line += "  ";
     out.command_line += "/p " + std::to_string(out.window);
     return out;
 }

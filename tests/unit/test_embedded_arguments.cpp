@@ -90,8 +90,11 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{{"--window-id"}, nullptr, "/p 0", SS_MODE_PREVIEW, 0, true},
         EntryCase{{"--window-id", "/s"}, nullptr, "/p 0", SS_MODE_PREVIEW, 0, true},
         // Other arguments stay, before the preview switch, which therefore wins.
-        EntryCase{{"/s", "--root", "/c"}, "77", "/s /c /p 77", SS_MODE_PREVIEW, 77, true},
-        EntryCase{{"--window-id", "9", "-fps"}, nullptr, "-fps /p 9", SS_MODE_PREVIEW, 9, true},
+        EntryCase{{"/s", "--root", "/c"}, "77", "/s /c  /p 77", SS_MODE_PREVIEW, 77, true},
+        EntryCase{{"--window-id", "9", "-fps"}, nullptr, "-fps  /p 9", SS_MODE_PREVIEW, 9, true},
+        // A preview switch ending the other arguments does not take the window's handle away.
+        EntryCase{{"-p", "--window-id", "0x123"}, nullptr, "-p  /p 291", SS_MODE_PREVIEW, 0x123, true},
+        EntryCase{{"--root", "-L"}, "0x40", "-L  /p 64", SS_MODE_PREVIEW, 0x40, true},
         // The last of the words wins.
         EntryCase{{"--root", "--window-id", "7"}, "77", "/p 7", SS_MODE_PREVIEW, 7, true},
         EntryCase{{"--window-id", "7", "--root"}, "77", "/p 77", SS_MODE_PREVIEW, 77, true},
