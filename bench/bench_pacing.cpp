@@ -65,19 +65,6 @@ double self_cpu_seconds()
     return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-void store_flags(unsigned flags)
-{
-    HKEY key;
-    DWORD disposition;
-    char no_class[] = "";
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brindlewick Productions\\Tidefold Screen Saver", 0, no_class,
-                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
-        return;
-    DWORD v = flags;
-    RegSetValueExA(key, "flags", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), 4);
-    RegCloseKey(key);
-}
-
 // Runs `tidefold /s` for the given time after a second of warming up, and prints what it used.
 bool measure_program(Display *dpy, const char *what, double seconds)
 {
@@ -225,9 +212,9 @@ int main(int argc, char **argv)
 
     printf("Xvfb %dx%d, %.0f s each\n", kW, kH, seconds);
     bool ok = measure_program(dpy, "tidefold /s, defaults", seconds);
-    store_flags(0x16 & ~OPTION_DOUBLE_BUFFER);
+    store_saver_setting("flags", 0x16 & ~OPTION_DOUBLE_BUFFER);
     ok = measure_program(dpy, "tidefold /s, single buffer", seconds) && ok;
-    store_flags(0x16);
+    store_saver_setting("flags", 0x16);
     measure_in_process(seconds);
     XCloseDisplay(dpy);
     printf("Xvfb %dx%d as two %dx%d monitors, %.0f s\n", 2 * kW, kH, kW, kH, seconds);

@@ -150,7 +150,9 @@ void SaverSession::kill_program(int sig)
     if (pid_ > 0) kill(pid_, sig);
 }
 
-void SaverSession::store_setting(const char *name, unsigned value)
+void SaverSession::store_setting(const char *name, unsigned value) { store_saver_setting(name, value); }
+
+void store_saver_setting(const char *name, unsigned value)
 {
     HKEY key;
     DWORD disposition;

@@ -85,5 +85,7 @@ private:
 std::string dead_display_name();
 
 void sleep_ms(int ms);
+// Writes one of the saver's values into the settings store this process uses.
+void store_saver_setting(const char *name, unsigned value);
 // True once the process is gone or left only as a zombie.
 bool process_ended(pid_t pid);
