@@ -20,7 +20,9 @@ for target in settings arguments; do
   echo "== fuzz_$target for ${SECONDS_EACH}s"
   # New inputs go to the build folder's corpus; the seeds in the repository are only read.
   mkdir -p "build-fuzz/corpus/$target"
+  # libFuzzer ends with 77 on a finding by default, which the test command reads as "skipped".
   build-fuzz/fuzz/fuzz_$target -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 \
+    -error_exitcode=1 -timeout_exitcode=1 \
     -artifact_prefix="build-fuzz/crashes/$target-" -print_final_stats=1 \
     "build-fuzz/corpus/$target" "fuzz/corpus/$target"
 done
