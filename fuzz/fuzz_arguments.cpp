@@ -62,6 +62,8 @@ void enter(const uint8_t *data, size_t size)
 
     x11::EntryArguments args = x11::read_entry_arguments((int)argv.size(), argv.data(),
                                                          daemon_window ? words[0].c_str() : nullptr, fake_root);
+    // --help and --version answer and end the run: the rest of the arguments are never scanned.
+    if (args.request != x11::EntryArguments::run) return;
     scan(args.command_line);
     if (args.embedded) {
         if (ss_mode != SS_MODE_PREVIEW || (unsigned long)(uintptr_t)ss_invoked_parent() != args.window)
