@@ -33,3 +33,21 @@ difference() { "$convert" "$1" "$2" -compose difference -composite -colorspace G
 changed() { "$convert" "$1" "$2" -compose difference -composite -colorspace Gray -threshold 0 -format '%[fx:mean]' info:; }
 above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
 below() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
+
+# Checks that a saver showed DESKTOP rippling: SECOND is not black, is closer to DESKTOP than to
+# DESKTOP upside down (ripples bend the picture a lot where they pass, so the comparison is a
+# relative one), is bent, and differs from FIRST, taken a moment before.
+#   expect_rippling WHAT FIRST SECOND DESKTOP
+expect_rippling() {
+  local what=$1 first=$2 second=$3 desktop=$4 m d f c
+  "$convert" "$desktop" -flip "${desktop%.png}-flipped.png"
+  m=$(lit "$second")
+  d=$(difference "$second" "$desktop")
+  f=$(difference "$second" "${desktop%.png}-flipped.png")
+  c=$(changed "$first" "$second")
+  echo "$what: lit $m, difference from the desktop $d (upside down: $f), changed between frames $c"
+  expect "$what is not black" above "$m" 0.5
+  expect "$what shows the desktop picture, the right way up" below "$d" "$(awk -v f="$f" 'BEGIN { print f / 2 }')"
+  expect "$what: the desktop picture is bent by ripples" above "$d" 0.002
+  expect "$what: the picture moves between frames" above "$c" 0.01
+}

@@ -133,15 +133,7 @@ for area in 1280x1024+0+0 1920x1080+1280+0; do
   for name in monitors-1 monitors-2 desktop; do
     "$convert" "$shots/$name.png" -crop "$area" +repage "$work/$name-$area.png"
   done
-  "$convert" "$work/desktop-$area.png" -flip "$work/flipped-$area.png"
-  m=$(lit "$work/monitors-2-$area.png")
-  d=$(difference "$work/monitors-2-$area.png" "$work/desktop-$area.png")
-  f=$(difference "$work/monitors-2-$area.png" "$work/flipped-$area.png")
-  c=$(changed "$work/monitors-1-$area.png" "$work/monitors-2-$area.png")
-  echo "monitor $area: lit $m, difference from its area of the desktop $d (upside down: $f), changed $c"
-  expect "monitor $area is not black" above "$m" 0.5
-  expect "monitor $area shows its own area of the desktop" below "$d" "$(awk -v f="$f" 'BEGIN { print f / 2 }')"
-  expect "monitor $area ripples" above "$c" 0.01
+  expect_rippling "monitor $area" "$work/monitors-1-$area.png" "$work/monitors-2-$area.png" "$work/desktop-$area.png"
 done
 xdotool key space
 expect_all_ended "a key"
