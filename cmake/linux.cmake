@@ -5,6 +5,7 @@ find_package(OpenGL REQUIRED COMPONENTS OpenGL GLX)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+include(cmake/wayland.cmake)
 
 # The resource script is compiled with the mingw resource compiler into a .res image, which is
 # embedded as a byte array: one script feeds both platforms.
