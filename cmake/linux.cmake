@@ -1,7 +1,7 @@
 # Linux: the Win32 services the program calls come from platform/linux, over Xlib, GLX, GTK 3 and GLib.
 include(cmake/hardening.cmake)
 find_package(X11 REQUIRED)
-find_package(OpenGL REQUIRED COMPONENTS OpenGL GLX)
+find_package(OpenGL REQUIRED COMPONENTS OpenGL GLX EGL)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
@@ -22,11 +22,14 @@ add_custom_command(OUTPUT ${RES_CPP}
           -P ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
   DEPENDS ${RES_FILE} cmake/embed.cmake)
 
-file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS platform/linux/*.cpp)
+# The shared pieces sit at the top of platform/linux, each backend in its own folder.
+file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS platform/linux/*.cpp platform/linux/x11/*.cpp platform/linux/wayland/*.cpp)
 list(REMOVE_ITEM PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/linux/entry.cpp)
 add_library(tidefold_platform STATIC ${PLATFORM_SOURCES} ${RES_CPP})
-target_include_directories(tidefold_platform PUBLIC ${CMAKE_SOURCE_DIR}/platform/linux)
-target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext X11::Xrandr X11::Xinerama OpenGL::GL OpenGL::GLX PkgConfig::GTK3 PkgConfig::GLIB)
+target_include_directories(tidefold_platform PUBLIC ${CMAKE_SOURCE_DIR}/platform/linux
+                           ${CMAKE_SOURCE_DIR}/platform/linux/x11 ${CMAKE_SOURCE_DIR}/platform/linux/wayland)
+target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext X11::Xrandr X11::Xinerama OpenGL::GL OpenGL::GLX
+                      OpenGL::EGL PkgConfig::GTK3 PkgConfig::GLIB tidefold_wayland_protocols)
 
 add_library(tidefold_core STATIC effect/tidefold.cpp framework/ssaver.cpp framework/monitors_linux.cpp)
 target_include_directories(tidefold_core PUBLIC ${TIDEFOLD_INCLUDES})

@@ -338,7 +338,7 @@ int chained_io_error_handler(Display *dpy)
     // The dialog cannot go on without its display; GDK's own handler would end the process too,
     // but with a note of its own.
     if (dpy == gdk_xdisplay) {
-        x11::report_lost_display();
+        platform::report_lost_display();
         _exit(1);
     }
     if (inside || dpy == gdk_xdisplay || !outer_io_error_handler) return gdk_io_error_handler(dpy);

@@ -3,7 +3,9 @@
 // arguments only, and turn into a preview inside the window they name; --help and --version
 // answer with a text. A display that cannot be opened, or that goes away, ends the run with
 // status 1 and one line on stderr.
+#include "backend.h"
 #include "embed.h"
+#include "signals.h"
 #include "ssaver.h"
 
 #include <cstdio>
@@ -32,18 +34,22 @@ void print_usage(const char *program)
            program);
 }
 
-// Every mode but the password request needs the display.
-bool needs_display(const std::string &command_line)
+int scanned_mode(const std::string &command_line)
 {
     int saved = ss_mode;
     ss_scan_command_line(command_line.c_str());
-    bool needs = ss_mode != SS_MODE_PASSWORD;
+    int mode = ss_mode;
     ss_mode = saved;
-    return needs;
+    return mode;
 }
 
 void report_no_display()
 {
+    if (platform::requested_backend() == platform::BackendKind::wayland && getenv("TIDEFOLD_BACKEND")) {
+        const char *socket = getenv("WAYLAND_DISPLAY");
+        fprintf(stderr, "tidefold: cannot connect to the Wayland compositor \"%s\"\n", socket && *socket ? socket : "wayland-0");
+        return;
+    }
     const char *name = getenv("DISPLAY");
     if (name && *name)
         fprintf(stderr, "tidefold: cannot open display \"%s\"\n", name);
@@ -55,7 +61,7 @@ void report_no_display()
 
 int main(int argc, char **argv)
 {
-    x11::catch_termination_signals();
+    platform::catch_termination_signals();
     x11::EntryArguments args = x11::read_entry_arguments(argc, argv, getenv("XSCREENSAVER_WINDOW"), root_window);
     if (args.request == x11::EntryArguments::help) {
         print_usage(argv[0]);
@@ -65,7 +71,11 @@ int main(int argc, char **argv)
         printf("tidefold %s\n", TIDEFOLD_VERSION);
         return 0;
     }
-    if (needs_display(args.command_line) && !x11::display()) {
+    // Previews draw inside a window of the X screen, whatever else the session offers.
+    int mode = scanned_mode(args.command_line);
+    if (args.embedded || mode == SS_MODE_PREVIEW) platform::choose_backend(platform::BackendKind::x11);
+    // Every mode but the password request needs the display.
+    if (mode != SS_MODE_PASSWORD && !platform::backend().connect()) {
         report_no_display();
         return 1;
     }
@@ -73,8 +83,8 @@ int main(int argc, char **argv)
     static char module_marker;
     HINSTANCE self = reinterpret_cast<HINSTANCE>(&module_marker);
     int status = WinMain(self, nullptr, &args.command_line[0], SW_SHOWDEFAULT);
-    if (x11::display_lost()) {
-        x11::report_lost_display();
+    if (platform::backend().lost()) {
+        platform::report_lost_display();
         return 1;
     }
     return status;

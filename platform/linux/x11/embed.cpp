@@ -1,4 +1,4 @@
-// Drawing inside a window another program hands over, and ending on termination signals.
+// Drawing inside a window another program hands over.
 #include "embed.h"
 
 #include <X11/Xatom.h>
@@ -14,9 +14,6 @@ namespace {
 
 Window g_target = 0;
 
-volatile sig_atomic_t g_loop_running = 0;
-volatile sig_atomic_t g_termination = 0;
-
 bool is_word(const char *arg, const char *name) { return strcmp(arg, name) == 0; }
 
 bool root_word(const char *arg) { return is_word(arg, "--root") || is_word(arg, "-root"); }
@@ -27,12 +24,6 @@ EntryArguments::Request request_word(const char *arg)
     if (is_word(arg, "--help") || is_word(arg, "-h")) return EntryArguments::help;
     if (is_word(arg, "--version")) return EntryArguments::version;
     return EntryArguments::run;
-}
-
-void on_termination(int)
-{
-    if (!g_loop_running) _exit(0);
-    g_termination = 1;
 }
 
 bool target_attributes(XWindowAttributes *wa)
@@ -182,25 +173,6 @@ void embed_watch_target()
     ErrorTrap trap(dpy);
     XSelectInput(dpy, g_target, StructureNotifyMask);
     trap.failed();
-}
-
-void catch_termination_signals()
-{
-    struct sigaction sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_termination;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-}
-
-bool take_termination_request()
-{
-    g_loop_running = 1;
-    if (!g_termination) return false;
-    g_termination = 0;
-    return true;
 }
 
 } // namespace x11

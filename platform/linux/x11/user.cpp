@@ -2,6 +2,8 @@
 #include "x11.h"
 
 #include "embed.h"
+#include "keys.h"
+#include "signals.h"
 #include "monitors.h"
 #include "resources.h"
 
@@ -38,51 +40,18 @@ Atom g_wm_delete_window = 0;
 
 std::map<Window, WindowRec> g_windows;
 
-struct ClassRec {
-    std::string name;
-    ATOM atom;
-    WNDCLASSA wc;
-};
-std::vector<ClassRec> g_classes;
-ATOM g_next_atom = 0xC000;
 
-// A queued message; sent ones (size, activation, destruction) go straight to the window
-// procedure inside PeekMessageA, the way Windows delivers sent messages while a thread peeks.
-struct Entry {
-    MSG msg;
-    bool sent;
-};
-std::deque<Entry> g_queue;
-
-// What XLookupString gave for a key press, kept until TranslateMessage asks for it.
-struct CharNote {
-    HWND hwnd;
-    DWORD time;
-    WPARAM vk;
-    unsigned char ch;
-};
-std::deque<CharNote> g_chars;
 
 int g_cursor_count = 0;
 Cursor g_blank_cursor = 0;
 Cursor g_arrow_cursor = 0;
 bool g_key_down[256];
-POINT g_last_pt = {0, 0};
 
 // Request serials of our own grabs and ungrabs: the focus events they cause are not activation changes.
 struct SerialRange {
     unsigned long first, end;
 };
 std::vector<SerialRange> g_own_grab_serials;
-
-uintptr_t g_next_handle = 0x1000000;
-
-DWORD now_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<DWORD>(ts.tv_sec * 1000 + ts.tv_nsec / 1000000);
-}
 
 int on_io_error(Display *dpy)
 {
@@ -151,43 +120,11 @@ void note_own_grab_serials(unsigned long first, unsigned long end)
     g_own_grab_serials.push_back({first, end});
 }
 
-ClassRec *find_class(LPCSTR name)
-{
-    if (!name) return nullptr;
-    for (ClassRec &c : g_classes) {
-        if (IS_INTRESOURCE(name) ? c.atom == static_cast<ATOM>(reinterpret_cast<uintptr_t>(name))
-                                 : strcasecmp(c.name.c_str(), name) == 0)
-            return &c;
-    }
-    return nullptr;
-}
-
 LRESULT call_proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     WindowRec *rec = find_window_xid(xid_of(hwnd));
     if (!rec || !rec->proc) return 0;
     return rec->proc(hwnd, msg, wParam, lParam);
-}
-
-void queue_message(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool sent, DWORD time = 0)
-{
-    Entry e;
-    e.msg.hwnd = hwnd;
-    e.msg.message = msg;
-    e.msg.wParam = wParam;
-    e.msg.lParam = lParam;
-    e.msg.time = time ? time : now_ms();
-    e.msg.pt = g_last_pt;
-    e.sent = sent;
-    g_queue.push_back(e);
-}
-
-void purge_window_messages(HWND hwnd)
-{
-    g_queue.erase(std::remove_if(g_queue.begin(), g_queue.end(), [&](const Entry &e) { return e.msg.hwnd == hwnd; }),
-                  g_queue.end());
-    g_chars.erase(std::remove_if(g_chars.begin(), g_chars.end(), [&](const CharNote &c) { return c.hwnd == hwnd; }),
-                  g_chars.end());
 }
 
 constexpr DWORD kGrabRetryMs = 5000;
@@ -370,102 +307,7 @@ void drop_connection(bool notify)
     if (notify)
         for (Window w : windows) call_proc(hwnd_of(w), WM_DESTROY, 0, 0);
     g_windows.clear();
-    g_queue.erase(std::remove_if(g_queue.begin(), g_queue.end(), [](const Entry &e) { return e.msg.hwnd != nullptr; }),
-                  g_queue.end());
-    g_chars.clear();
-}
-
-// Virtual-key code of the key's unshifted symbol.
-WPARAM virtual_key(KeySym ks)
-{
-    if (ks >= XK_a && ks <= XK_z) return 'A' + (ks - XK_a);
-    if (ks >= XK_A && ks <= XK_Z) return 'A' + (ks - XK_A);
-    if (ks >= XK_0 && ks <= XK_9) return '0' + (ks - XK_0);
-    if (ks >= XK_F1 && ks <= XK_F24) return 0x70 + (ks - XK_F1);
-    if (ks >= XK_KP_0 && ks <= XK_KP_9) return 0x60 + (ks - XK_KP_0);
-    switch (ks) {
-    case XK_BackSpace: return 0x08;
-    case XK_Tab:
-    case XK_ISO_Left_Tab: return 0x09;
-    case XK_Clear:
-    case XK_KP_Begin: return 0x0C;
-    case XK_Return:
-    case XK_KP_Enter: return 0x0D;
-    case XK_Shift_L:
-    case XK_Shift_R: return 0x10;
-    case XK_Control_L:
-    case XK_Control_R: return 0x11;
-    case XK_Alt_L:
-    case XK_Alt_R:
-    case XK_Meta_L:
-    case XK_Meta_R:
-    case XK_ISO_Level3_Shift: return 0x12;
-    case XK_Pause: return 0x13;
-    case XK_Caps_Lock: return 0x14;
-    case XK_Escape: return 0x1B;
-    case XK_space: return 0x20;
-    case XK_Prior:
-    case XK_KP_Prior: return 0x21;
-    case XK_Next:
-    case XK_KP_Next: return 0x22;
-    case XK_End:
-    case XK_KP_End: return 0x23;
-    case XK_Home:
-    case XK_KP_Home: return 0x24;
-    case XK_Left:
-    case XK_KP_Left: return 0x25;
-    case XK_Up:
-    case XK_KP_Up: return 0x26;
-    case XK_Right:
-    case XK_KP_Right: return 0x27;
-    case XK_Down:
-    case XK_KP_Down: return 0x28;
-    case XK_Select: return 0x29;
-    case XK_Execute: return 0x2B;
-    case XK_Print: return 0x2C;
-    case XK_Insert:
-    case XK_KP_Insert: return 0x2D;
-    case XK_Delete:
-    case XK_KP_Delete: return 0x2E;
-    case XK_Help: return 0x2F;
-    case XK_Super_L: return 0x5B;
-    case XK_Super_R: return 0x5C;
-    case XK_Menu: return 0x5D;
-    case XK_KP_Multiply: return 0x6A;
-    case XK_KP_Add: return 0x6B;
-    case XK_KP_Separator: return 0x6C;
-    case XK_KP_Subtract: return 0x6D;
-    case XK_KP_Decimal: return 0x6E;
-    case XK_KP_Divide: return 0x6F;
-    case XK_Num_Lock: return 0x90;
-    case XK_Scroll_Lock: return 0x91;
-    case XK_semicolon: return 0xBA;
-    case XK_equal: return 0xBB;
-    case XK_comma: return 0xBC;
-    case XK_minus: return 0xBD;
-    case XK_period: return 0xBE;
-    case XK_slash: return 0xBF;
-    case XK_grave: return 0xC0;
-    case XK_bracketleft: return 0xDB;
-    case XK_backslash: return 0xDC;
-    case XK_bracketright: return 0xDD;
-    case XK_apostrophe: return 0xDE;
-    case XK_less: return 0xE2;
-    default: return 0xFF;
-    }
-}
-
-bool extended_key(KeySym ks)
-{
-    switch (ks) {
-    case XK_Prior: case XK_Next: case XK_End: case XK_Home: case XK_Left: case XK_Up: case XK_Right:
-    case XK_Down: case XK_Insert: case XK_Delete: case XK_KP_Enter: case XK_KP_Divide: case XK_Control_R:
-    case XK_Alt_R: case XK_ISO_Level3_Shift: case XK_Super_L: case XK_Super_R: case XK_Menu: case XK_Num_Lock:
-    case XK_Print:
-        return true;
-    default:
-        return false;
-    }
+    purge_all_window_messages();
 }
 
 WPARAM mouse_key_state(unsigned state)
@@ -505,8 +347,7 @@ void translate_key(XKeyEvent &k)
         char buf[8];
         KeySym sym;
         if (XLookupString(&k, buf, sizeof buf, &sym, nullptr) == 1) {
-            if (g_chars.size() >= 64) g_chars.pop_front();
-            g_chars.push_back({hwnd, static_cast<DWORD>(k.time), vk, static_cast<unsigned char>(buf[0])});
+            note_character(hwnd, static_cast<DWORD>(k.time), vk, static_cast<unsigned char>(buf[0]));
         }
     }
 }
@@ -595,20 +436,20 @@ void translate(XEvent &ev)
     case KeyPress:
     case KeyRelease:
         if (find_window_xid(ev.xkey.window)) {
-            g_last_pt = {ev.xkey.x_root, ev.xkey.y_root};
+            set_message_point({ev.xkey.x_root, ev.xkey.y_root});
             translate_key(ev.xkey);
         }
         break;
     case ButtonPress:
     case ButtonRelease:
         if (find_window_xid(ev.xbutton.window)) {
-            g_last_pt = {ev.xbutton.x_root, ev.xbutton.y_root};
+            set_message_point({ev.xbutton.x_root, ev.xbutton.y_root});
             translate_button(ev.xbutton);
         }
         break;
     case MotionNotify:
         if (find_window_xid(ev.xmotion.window)) {
-            g_last_pt = {ev.xmotion.x_root, ev.xmotion.y_root};
+            set_message_point({ev.xmotion.x_root, ev.xmotion.y_root});
             queue_message(hwnd_of(ev.xmotion.window), WM_MOUSEMOVE, mouse_key_state(ev.xmotion.state),
                           MAKELPARAM(ev.xmotion.x, ev.xmotion.y), false, static_cast<DWORD>(ev.xmotion.time));
         }
@@ -684,11 +525,8 @@ void read_x_events(bool sync)
 // A window destroyed from outside is finished once its WM_DESTROY has been handled.
 void deliver_sent_messages()
 {
-    for (;;) {
-        auto it = std::find_if(g_queue.begin(), g_queue.end(), [](const Entry &e) { return e.sent; });
-        if (it == g_queue.end()) return;
-        MSG m = it->msg;
-        g_queue.erase(it);
+    MSG m;
+    while (take_sent_message(&m)) {
         WindowRec *rec = find_window_xid(xid_of(m.hwnd));
         if (!rec) continue;
         if (m.message == WM_DESTROY) {
@@ -767,14 +605,13 @@ Display *display_if_open() { return g_dpy_dead ? nullptr : g_dpy; }
 
 bool display_lost() { return g_dpy_lost; }
 
-void report_lost_display() { fputs("tidefold: lost the connection to the display\n", stderr); }
+bool connection_lost() { return g_dpy_lost; }
 
 void shutdown()
 {
     drop_connection(false);
     g_dpy_lost = false;
-    g_queue.clear();
-    g_classes.clear();
+    reset_queue();
     g_cursor_count = 0;
 }
 
@@ -812,15 +649,9 @@ WindowRec *find_window(HWND hwnd)
     return rec && !rec->destroying ? rec : nullptr;
 }
 
-uintptr_t new_handle()
-{
-    g_next_handle += 4;
-    return g_next_handle;
-}
-
 } // namespace x11
 
-using namespace x11;
+namespace x11::api {
 
 int WINAPI GetSystemMetrics(int nIndex)
 {
@@ -836,43 +667,10 @@ int WINAPI GetSystemMetrics(int nIndex)
     }
 }
 
-ATOM WINAPI RegisterClassA(const WNDCLASSA *lpWndClass)
-{
-    if (!lpWndClass || !lpWndClass->lpfnWndProc || !lpWndClass->lpszClassName ||
-        IS_INTRESOURCE(lpWndClass->lpszClassName) || !*lpWndClass->lpszClassName)
-        return 0;
-    if (find_class(lpWndClass->lpszClassName)) return 0;
-    ClassRec c;
-    c.name = lpWndClass->lpszClassName;
-    c.atom = g_next_atom++;
-    c.wc = *lpWndClass;
-    c.wc.lpszClassName = nullptr;
-    c.wc.lpszMenuName = nullptr;
-    g_classes.push_back(c);
-    return c.atom;
-}
-
-// The stock icon and cursor are tokens: the windows draw no icon and use the X arrow.
-HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName)
-{
-    if (!lpIconName) return nullptr;
-    if (!hInstance) return IS_INTRESOURCE(lpIconName) ? reinterpret_cast<HICON>(0x10000 | (uintptr_t)lpIconName) : nullptr;
-    const BYTE *data;
-    DWORD size;
-    if (!find_resource(MAKEINTRESOURCEA(RT_GROUP_ICON_ID), lpIconName, &data, &size)) return nullptr;
-    return reinterpret_cast<HICON>(const_cast<BYTE *>(data));
-}
-
-HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName)
-{
-    if (!lpCursorName || hInstance || !IS_INTRESOURCE(lpCursorName)) return nullptr;
-    return reinterpret_cast<HCURSOR>(0x20000 | (uintptr_t)lpCursorName);
-}
-
 HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
                             int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam)
 {
-    ClassRec *cls = find_class(lpClassName);
+    WindowClass *cls = find_class(lpClassName);
     if (!cls) return nullptr;
     WNDPROC proc = cls->wc.lpfnWndProc;
     Display *dpy = display();
@@ -978,7 +776,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     // Creation and the first size reach the procedure before the window is shown, so a screen
     // capture taken while handling them does not see the window itself.
     if (proc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
-        if (find_window(hwnd)) DestroyWindow(hwnd);
+        if (find_window(hwnd)) api::DestroyWindow(hwnd);
         return nullptr;
     }
     if (!find_window(hwnd)) return nullptr;
@@ -996,11 +794,7 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
     if (!rec) return FALSE;
     if (rec->destroying) {
         // Already destroyed by the server, with its WM_DESTROY still waiting: deliver it now.
-        auto pending = std::find_if(g_queue.begin(), g_queue.end(), [&](const Entry &e) {
-            return e.sent && e.msg.hwnd == hWnd && e.msg.message == WM_DESTROY;
-        });
-        if (pending == g_queue.end()) return FALSE;
-        g_queue.erase(pending);
+        if (!take_pending_destroy(hWnd)) return FALSE;
         destroy_tree(rec->xid, false);
         return TRUE;
     }
@@ -1079,7 +873,7 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM)
 {
     switch (Msg) {
     case WM_CLOSE:
-        DestroyWindow(hWnd);
+        api::DestroyWindow(hWnd);
         return 0;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE && find_window(hWnd)) call_proc(hWnd, WM_CLOSE, 0, 0);
@@ -1098,50 +892,15 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     return TRUE;
 }
 
-void WINAPI PostQuitMessage(int nExitCode)
-{
-    queue_message(nullptr, WM_QUIT, static_cast<WPARAM>(nExitCode), 0, false);
-}
-
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
 {
     if (!lpMsg) return FALSE;
     if (g_dpy && g_dpy_dead) drop_connection(true);
-    if (take_termination_request()) close_for_termination();
+    if (platform::take_termination_request()) close_for_termination();
     retry_grabs();
-    read_x_events(g_queue.empty());
+    read_x_events(queued_messages().empty());
     deliver_sent_messages();
-    for (auto it = g_queue.begin(); it != g_queue.end(); ++it) {
-        const MSG &m = it->msg;
-        if (hWnd == reinterpret_cast<HWND>(-1)) {
-            if (m.hwnd) continue;
-        } else if (hWnd && !is_window_or_child(hWnd, m.hwnd)) {
-            continue;
-        }
-        if ((wMsgFilterMin || wMsgFilterMax) && (m.message < wMsgFilterMin || m.message > wMsgFilterMax)) continue;
-        *lpMsg = m;
-        if (wRemoveMsg & PM_REMOVE) g_queue.erase(it);
-        return TRUE;
-    }
-    return FALSE;
-}
-
-BOOL WINAPI TranslateMessage(const MSG *lpMsg)
-{
-    if (!lpMsg || (lpMsg->message != WM_KEYDOWN && lpMsg->message != WM_SYSKEYDOWN)) return FALSE;
-    auto it = std::find_if(g_chars.begin(), g_chars.end(), [&](const CharNote &c) {
-        return c.hwnd == lpMsg->hwnd && c.time == lpMsg->time && c.vk == lpMsg->wParam;
-    });
-    if (it != g_chars.end()) {
-        Entry e;
-        e.msg = *lpMsg;
-        e.msg.message = lpMsg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR;
-        e.msg.wParam = it->ch;
-        e.sent = false;
-        g_chars.erase(it);
-        g_queue.push_front(e);
-    }
-    return TRUE;
+    return peek_queued(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg, is_window_or_child);
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)
@@ -1203,11 +962,4 @@ HDC WINAPI GetDC(HWND hWnd)
 
 int WINAPI ReleaseDC(HWND, HDC hDC) { return release_window_dc(hDC) ? 1 : 0; }
 
-void WINAPI Sleep(DWORD dwMilliseconds)
-{
-    timespec ts;
-    ts.tv_sec = dwMilliseconds / 1000;
-    ts.tv_nsec = static_cast<long>(dwMilliseconds % 1000) * 1000000L;
-    while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
-    }
-}
+} // namespace x11::api

@@ -1,5 +1,5 @@
 // Running inside a window that another program hands over (the X screen saver daemons' way of
-// starting a display mode), and ending cleanly on a termination signal. Internal to platform/linux
+// starting a display mode). Internal to platform/linux
 // and its tests; the program itself sees only win32.h.
 #pragma once
 
@@ -44,13 +44,5 @@ bool embed_screenshot(Pixmap *pixmap, int *x, int *y);
 // Asks for the target's size changes, so our window inside can follow them.
 void embed_watch_target();
 
-// SIGPIPE is ignored: a write to a server that went away fails, and the loss is reported as such.
-// SIGTERM, SIGINT and SIGHUP end the run with status 0. Once the message loop is polling, the
-// handler only raises a flag and the queue destroys our windows the normal way (WM_DESTROY, then
-// WM_QUIT 0); before that there is nothing to restore and the process ends at once.
-void catch_termination_signals();
-// Called by PeekMessageA: the loop is running, and whether a termination signal came since the
-// last call.
-bool take_termination_request();
 
 } // namespace x11

@@ -3,6 +3,9 @@
 // Internal to platform/linux and its tests; the program itself sees only win32.h.
 #pragma once
 
+#include "backend.h"
+#include "bitmaps.h"
+#include "queue.h"
 #include "win32.h"
 
 #include <GL/glx.h>
@@ -15,6 +18,8 @@
 
 namespace x11 {
 
+using namespace platform;
+
 // The process's display connection, opened on first use from $DISPLAY; null when no server answers
 // (a later call tries again).
 Display *display();
@@ -22,8 +27,6 @@ Display *display();
 Display *display_if_open();
 // Whether a connection in use broke (the server went away) since the last shutdown().
 bool display_lost();
-// The one line on stderr with which a run that lost its display ends (with status 1).
-void report_lost_display();
 
 // Closes the display and forgets every window, window device context, GL context and queued
 // message; classes stay registered and memory bitmaps stay alive. The next call that needs the
@@ -89,20 +92,6 @@ inline Window xid_of(HWND hwnd)
 }
 inline HWND hwnd_of(Window xid) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(xid)); }
 
-// Device contexts: a window's (GetDC) or a memory one (CreateCompatibleDC).
-struct DcRec {
-    bool memory = false;
-    Window drawable = 0;    // the X window drawn on or read from (window DCs)
-    HWND hwnd = nullptr;    // the window it was obtained for (window DCs)
-    HBITMAP bitmap = nullptr; // the selected bitmap (memory DCs)
-};
-DcRec *find_dc(HDC hdc);
-HDC new_window_dc(HWND hwnd, Window drawable);
-bool release_window_dc(HDC hdc);
-void forget_window_dcs();
-
-// A fresh handle value, never reused in the run, so that a stale handle can never name a newer object.
-uintptr_t new_handle();
 
 // The GL-capable visuals of the screen in a fixed order: pixel format n is entry n - 1.
 struct PixelFormat {
@@ -127,5 +116,15 @@ void gl_forget_drawable(Window gl_child);
 // Called by shutdown: destroy every GL context before the connection closes.
 void gl_shutdown();
 void forget_pixel_formats();
+
+// The X11 implementations of the calls that differ between backends (see backend.h).
+namespace api {
+#define TIDEFOLD_BACKEND_CALL(ret, name, params, args) ret WINAPI name params;
+#include "backend_calls.h"
+#undef TIDEFOLD_BACKEND_CALL
+} // namespace api
+
+// Whether the display connection in use went away (for the backend table).
+bool connection_lost();
 
 } // namespace x11

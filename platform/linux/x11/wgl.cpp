@@ -78,7 +78,7 @@ void gl_shutdown()
 
 } // namespace x11
 
-using namespace x11;
+namespace x11::api {
 
 HGLRC WINAPI wglCreateContext(HDC hdc)
 {
@@ -144,3 +144,5 @@ BOOL WINAPI wglDeleteContext(HGLRC hglrc)
     g_contexts.erase(reinterpret_cast<uintptr_t>(hglrc));
     return TRUE;
 }
+
+} // namespace x11::api

@@ -153,7 +153,7 @@ void uncover_unseen_parts()
 
 } // namespace x11
 
-using namespace x11;
+namespace x11::api {
 
 // Monitor handles count from 1 in the list the last enumeration made.
 BOOL WINAPI EnumDisplayMonitors(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData)
@@ -179,3 +179,5 @@ BOOL WINAPI GetMonitorInfoA(HMONITOR hMonitor, LPMONITORINFO lpmi)
     lpmi->dwFlags = m.primary ? MONITORINFOF_PRIMARY : 0;
     return TRUE;
 }
+
+} // namespace x11::api

@@ -1,0 +1,39 @@
+// The display backends: X11 (Xlib and GLX) and Wayland (libwayland-client and EGL). One is chosen
+// when the program first needs a display, and every call in backend_calls.h goes to it.
+// Internal to platform/linux and its tests; the program itself sees only win32.h.
+#pragma once
+
+#include "win32.h"
+
+namespace platform {
+
+enum class BackendKind { x11, wayland };
+
+struct Backend {
+    const char *name;
+    // Connects to the display server; false when none answers.
+    bool (*connect)();
+    // Whether a connection in use broke (the server went away).
+    bool (*lost)();
+#define TIDEFOLD_BACKEND_CALL(ret, name, params, args) ret(WINAPI *name) params;
+#include "backend_calls.h"
+#undef TIDEFOLD_BACKEND_CALL
+};
+
+extern const Backend x11_backend;
+extern const Backend wayland_backend;
+
+// The backend in use. Chosen on first use: $TIDEFOLD_BACKEND (x11 or wayland) when set, else
+// Wayland when $WAYLAND_DISPLAY (or the default socket named by it) has a compositor answering,
+// else X11.
+const Backend &backend();
+BackendKind backend_kind();
+// Settles the choice before first use (the X screen-saver conventions always mean X11).
+void choose_backend(BackendKind kind);
+// What the environment asks for, without connecting: for the entry's messages and for tests.
+BackendKind requested_backend();
+
+// The one line on stderr with which a run that lost its display ends (with status 1).
+void report_lost_display();
+
+} // namespace platform

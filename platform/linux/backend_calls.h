@@ -1,0 +1,47 @@
+// The Win32 calls whose work depends on the display server: each backend implements every one of
+// them, and the global functions forward to the backend chosen at start (backend.cpp).
+// TIDEFOLD_BACKEND_CALL(return type, name, (parameters), (arguments)); no include guard.
+
+// user: windows, input, cursor
+TIDEFOLD_BACKEND_CALL(int, GetSystemMetrics, (int nIndex), (nIndex))
+TIDEFOLD_BACKEND_CALL(HWND, CreateWindowExA,
+                      (DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                       int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam),
+                      (dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight, hWndParent, hMenu,
+                       hInstance, lpParam))
+TIDEFOLD_BACKEND_CALL(BOOL, DestroyWindow, (HWND hWnd), (hWnd))
+TIDEFOLD_BACKEND_CALL(BOOL, IsWindow, (HWND hWnd), (hWnd))
+TIDEFOLD_BACKEND_CALL(BOOL, GetWindowRect, (HWND hWnd, LPRECT lpRect), (hWnd, lpRect))
+TIDEFOLD_BACKEND_CALL(BOOL, GetClientRect, (HWND hWnd, LPRECT lpRect), (hWnd, lpRect))
+TIDEFOLD_BACKEND_CALL(BOOL, ShowWindow, (HWND hWnd, int nCmdShow), (hWnd, nCmdShow))
+TIDEFOLD_BACKEND_CALL(BOOL, UpdateWindow, (HWND hWnd), (hWnd))
+TIDEFOLD_BACKEND_CALL(LRESULT, DefWindowProcA, (HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam),
+                      (hWnd, Msg, wParam, lParam))
+TIDEFOLD_BACKEND_CALL(BOOL, PostMessageA, (HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam),
+                      (hWnd, Msg, wParam, lParam))
+TIDEFOLD_BACKEND_CALL(BOOL, PeekMessageA,
+                      (LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg),
+                      (lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg))
+TIDEFOLD_BACKEND_CALL(LRESULT, DispatchMessageA, (const MSG *lpMsg), (lpMsg))
+TIDEFOLD_BACKEND_CALL(BOOL, GetCursorPos, (LPPOINT lpPoint), (lpPoint))
+TIDEFOLD_BACKEND_CALL(int, ShowCursor, (BOOL bShow), (bShow))
+TIDEFOLD_BACKEND_CALL(HWND, GetDesktopWindow, (void), ())
+TIDEFOLD_BACKEND_CALL(HDC, GetDC, (HWND hWnd), (hWnd))
+TIDEFOLD_BACKEND_CALL(int, ReleaseDC, (HWND hWnd, HDC hDC), (hWnd, hDC))
+// gdi: the screen, pixel formats
+TIDEFOLD_BACKEND_CALL(int, GetDeviceCaps, (HDC hdc, int index), (hdc, index))
+TIDEFOLD_BACKEND_CALL(BOOL, BitBlt, (HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop),
+                      (hdc, x, y, cx, cy, hdcSrc, x1, y1, rop))
+TIDEFOLD_BACKEND_CALL(int, ChoosePixelFormat, (HDC hdc, const PIXELFORMATDESCRIPTOR *ppfd), (hdc, ppfd))
+TIDEFOLD_BACKEND_CALL(BOOL, SetPixelFormat, (HDC hdc, int format, const PIXELFORMATDESCRIPTOR *ppfd),
+                      (hdc, format, ppfd))
+TIDEFOLD_BACKEND_CALL(BOOL, SwapBuffers, (HDC hdc), (hdc))
+// wgl: OpenGL contexts
+TIDEFOLD_BACKEND_CALL(HGLRC, wglCreateContext, (HDC hdc), (hdc))
+TIDEFOLD_BACKEND_CALL(BOOL, wglMakeCurrent, (HDC hdc, HGLRC hglrc), (hdc, hglrc))
+TIDEFOLD_BACKEND_CALL(BOOL, wglDeleteContext, (HGLRC hglrc), (hglrc))
+// monitors
+TIDEFOLD_BACKEND_CALL(BOOL, EnumDisplayMonitors,
+                      (HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData),
+                      (hdc, lprcClip, lpfnEnum, dwData))
+TIDEFOLD_BACKEND_CALL(BOOL, GetMonitorInfoA, (HMONITOR hMonitor, LPMONITORINFO lpmi), (hMonitor, lpmi))

@@ -1,0 +1,15 @@
+// The X11 backend's table.
+#include "x11.h"
+
+namespace platform {
+
+const Backend x11_backend = {
+    "x11",
+    [] { return x11::display() != nullptr; },
+    x11::connection_lost,
+#define TIDEFOLD_BACKEND_CALL(ret, name, params, args) x11::api::name,
+#include "backend_calls.h"
+#undef TIDEFOLD_BACKEND_CALL
+};
+
+} // namespace platform
