@@ -110,6 +110,20 @@ bool peek_queued(LPMSG msg, HWND filter, UINT min, UINT max, UINT remove, bool (
     return false;
 }
 
+// Activation changes reach the window procedure in the order Windows sends them.
+void queue_activation(HWND hwnd, bool active)
+{
+    if (active) {
+        queue_message(hwnd, WM_ACTIVATEAPP, TRUE, 0, true);
+        queue_message(hwnd, WM_NCACTIVATE, TRUE, 0, true);
+        queue_message(hwnd, WM_ACTIVATE, WA_ACTIVE, 0, true);
+    } else {
+        queue_message(hwnd, WM_NCACTIVATE, FALSE, 0, true);
+        queue_message(hwnd, WM_ACTIVATE, WA_INACTIVE, 0, true);
+        queue_message(hwnd, WM_ACTIVATEAPP, FALSE, 0, true);
+    }
+}
+
 void note_character(HWND hwnd, DWORD time, WPARAM vk, unsigned char ch)
 {
     if (g_chars.size() >= 64) g_chars.pop_front();

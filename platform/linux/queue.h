@@ -38,6 +38,9 @@ bool take_pending_destroy(HWND hwnd);
 // in_window tells whether a message's window is the filter window or inside it.
 bool peek_queued(LPMSG msg, HWND filter, UINT min, UINT max, UINT remove, bool (*in_window)(HWND filter, HWND hwnd));
 
+// WM_ACTIVATEAPP, WM_NCACTIVATE and WM_ACTIVATE for a window gaining or losing activation, as sent messages.
+void queue_activation(HWND hwnd, bool active);
+
 // The character a key press gives, kept until TranslateMessage asks for it.
 void note_character(HWND hwnd, DWORD time, WPARAM vk, unsigned char ch);
 

@@ -1,12 +1,15 @@
-// TEMPORARY during the split: replaced by the Wayland backend.
-#include "x11.h"
+// The Wayland backend's table.
+#include "wayland.h"
+
 namespace platform {
+
 const Backend wayland_backend = {
     "wayland",
-    [] { return false; },
-    [] { return false; },
-#define TIDEFOLD_BACKEND_CALL(ret, name, params, args) x11::api::name,
+    [] { return wl::connection() != nullptr; },
+    wl::connection_lost,
+#define TIDEFOLD_BACKEND_CALL(ret, name, params, args) wl::api::name,
 #include "backend_calls.h"
 #undef TIDEFOLD_BACKEND_CALL
 };
-}
+
+} // namespace platform

@@ -396,19 +396,6 @@ void follow_target_size(const XConfigureEvent &target)
     }
 }
 
-void queue_activation(HWND hwnd, bool active)
-{
-    if (active) {
-        queue_message(hwnd, WM_ACTIVATEAPP, TRUE, 0, true);
-        queue_message(hwnd, WM_NCACTIVATE, TRUE, 0, true);
-        queue_message(hwnd, WM_ACTIVATE, WA_ACTIVE, 0, true);
-    } else {
-        queue_message(hwnd, WM_NCACTIVATE, FALSE, 0, true);
-        queue_message(hwnd, WM_ACTIVATE, WA_INACTIVE, 0, true);
-        queue_message(hwnd, WM_ACTIVATEAPP, FALSE, 0, true);
-    }
-}
-
 // Whether a focus event on one of our windows is a change of its activation.
 bool activation_changed(const XFocusChangeEvent &f)
 {

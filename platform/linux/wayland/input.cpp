@@ -1,0 +1,309 @@
+// The seat's keyboard and pointer, translated into the same messages the X11 backend makes: keys
+// through xkbcommon to virtual-key codes, buttons and the wheel, pointer motion, and keyboard
+// focus as activation. The pointer is hidden over our surfaces while the cursor count is below 0.
+#include "wayland.h"
+
+#include "keys.h"
+
+#include <linux/input-event-codes.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace wl {
+namespace {
+
+xkb_context *g_xkb = nullptr;
+xkb_keymap *g_keymap = nullptr;
+xkb_state *g_xkb_state = nullptr;
+bool g_key_down[256];
+
+WindowRec *g_key_focus = nullptr;
+WindowRec *g_pointer_focus = nullptr;
+uint32_t g_pointer_serial = 0;
+WPARAM g_buttons = 0; // MK_ bits of the buttons held
+
+// Positions: where the pointer is in the layout, as the saver sees it. A Wayland client learns
+// where the pointer is only once it is over one of its surfaces, and the saver asks at start,
+// before it has one. So the place given out then stands for wherever the pointer is first seen,
+// and every position after is measured from there: distances moved are exact.
+bool g_position_known = false;
+POINT g_position = {0, 0};   // layout position, shifted as below
+bool g_anchor_given = false;
+POINT g_anchor = {0, 0};
+bool g_offset_set = false;
+POINT g_offset = {0, 0};
+
+void free_keymap()
+{
+    if (g_xkb_state) xkb_state_unref(g_xkb_state);
+    if (g_keymap) xkb_keymap_unref(g_keymap);
+    g_xkb_state = nullptr;
+    g_keymap = nullptr;
+}
+
+void keyboard_keymap(void *, wl_keyboard *, uint32_t format, int32_t fd, uint32_t size)
+{
+    free_keymap();
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
+        void *map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map != MAP_FAILED) {
+            if (!g_xkb) g_xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+            if (g_xkb)
+                g_keymap = xkb_keymap_new_from_buffer(g_xkb, static_cast<const char *>(map), strnlen(static_cast<const char *>(map), size),
+                                                      XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+            munmap(map, size);
+        }
+    }
+    close(fd);
+    if (g_keymap) g_xkb_state = xkb_state_new(g_keymap);
+}
+
+void set_activation(WindowRec *w, bool active)
+{
+    if (!w || w->destroying || w->active == active) return;
+    w->active = active;
+    queue_activation(w->hwnd, active);
+}
+
+void keyboard_enter(void *, wl_keyboard *, uint32_t, wl_surface *surface, wl_array *)
+{
+    g_key_focus = find_window_surface(surface);
+    memset(g_key_down, 0, sizeof g_key_down);
+    set_activation(g_key_focus, true);
+}
+
+// Another surface took the keyboard (a lock screen, say): the window loses activation.
+void keyboard_leave(void *, wl_keyboard *, uint32_t, wl_surface *surface)
+{
+    set_activation(find_window_surface(surface), false);
+    g_key_focus = nullptr;
+}
+
+bool modifier_active(const char *name)
+{
+    return g_xkb_state && xkb_state_mod_name_is_active(g_xkb_state, name, XKB_STATE_MODS_EFFECTIVE) > 0;
+}
+
+// The key's symbol on the first level of the first layout, the unshifted one.
+xkb_keysym_t unshifted_symbol(xkb_keycode_t code)
+{
+    const xkb_keysym_t *syms = nullptr;
+    if (!g_keymap || xkb_keymap_key_get_syms_by_level(g_keymap, code, 0, 0, &syms) < 1) return XKB_KEY_NoSymbol;
+    return syms[0];
+}
+
+void keyboard_key(void *, wl_keyboard *, uint32_t, uint32_t time, uint32_t key, uint32_t state)
+{
+    WindowRec *w = g_key_focus;
+    if (!w || w->destroying) return;
+    bool press = state == WL_KEYBOARD_KEY_STATE_PRESSED;
+    xkb_keycode_t code = key + 8;
+    xkb_keysym_t ks = unshifted_symbol(code);
+    WPARAM vk = virtual_key(ks);
+    bool alt_key = vk == 0x12 && ks != XKB_KEY_ISO_Level3_Shift;
+    bool alt = modifier_active(XKB_MOD_NAME_ALT) || (press && alt_key);
+    bool ctrl = modifier_active(XKB_MOD_NAME_CTRL);
+    bool sys = (alt && !ctrl) || (ks == XKB_KEY_F10 && !ctrl);
+    unsigned slot = code & 0xFF;
+    bool repeat = press && g_key_down[slot];
+    g_key_down[slot] = press;
+
+    DWORD lp = 1u | ((key & 0xFFu) << 16);
+    if (extended_key(ks)) lp |= 1u << 24;
+    if (alt) lp |= 1u << 29;
+    if (!press || repeat) lp |= 1u << 30;
+    if (!press) lp |= 1u << 31;
+    UINT msg = press ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
+    queue_message(w->hwnd, msg, vk, static_cast<LPARAM>(lp), false, time);
+    if (press && g_xkb_state) {
+        char text[8];
+        if (xkb_state_key_get_utf8(g_xkb_state, code, text, sizeof text) == 1)
+            note_character(w->hwnd, time, vk, static_cast<unsigned char>(text[0]));
+    }
+}
+
+void keyboard_modifiers(void *, wl_keyboard *, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked,
+                        uint32_t group)
+{
+    if (g_xkb_state) xkb_state_update_mask(g_xkb_state, depressed, latched, locked, 0, 0, group);
+}
+
+void keyboard_repeat_info(void *, wl_keyboard *, int32_t, int32_t) {}
+
+const wl_keyboard_listener keyboard_listener = {keyboard_keymap, keyboard_enter, keyboard_leave, keyboard_key,
+                                                keyboard_modifiers, keyboard_repeat_info};
+
+WPARAM key_state_bits()
+{
+    WPARAM mk = g_buttons;
+    if (modifier_active(XKB_MOD_NAME_SHIFT)) mk |= 0x0004;
+    if (modifier_active(XKB_MOD_NAME_CTRL)) mk |= 0x0008;
+    return mk;
+}
+
+void hide_or_show_pointer()
+{
+    Connection *c = connection();
+    if (!c || !c->pointer || !g_pointer_focus) return;
+    // Shown, the pointer is whatever the compositor gives surfaces without a cursor of their own.
+    if (cursor_hidden()) wl_pointer_set_cursor(c->pointer, g_pointer_serial, nullptr, 0, 0);
+}
+
+// A position over w becomes the saver's layout position; the first one seen takes the place of
+// the anchor given out before.
+void note_position(WindowRec *w, wl_fixed_t sx, wl_fixed_t sy)
+{
+    POINT p = {w->x + LONG(std::floor(wl_fixed_to_double(sx))), w->y + LONG(std::floor(wl_fixed_to_double(sy)))};
+    if (!g_offset_set) {
+        g_offset_set = true;
+        if (g_anchor_given) g_offset = {g_anchor.x - p.x, g_anchor.y - p.y};
+    }
+    g_position = {p.x + g_offset.x, p.y + g_offset.y};
+    g_position_known = true;
+    set_message_point(g_position);
+}
+
+void queue_motion(WindowRec *w, uint32_t time)
+{
+    LPARAM client = MAKELPARAM(g_position.x - w->x, g_position.y - w->y);
+    queue_message(w->hwnd, WM_MOUSEMOVE, key_state_bits(), client, false, time);
+}
+
+void pointer_enter(void *, wl_pointer *, uint32_t serial, wl_surface *surface, wl_fixed_t sx, wl_fixed_t sy)
+{
+    g_pointer_focus = find_window_surface(surface);
+    g_pointer_serial = serial;
+    if (!g_pointer_focus) return;
+    hide_or_show_pointer();
+    note_position(g_pointer_focus, sx, sy);
+    queue_motion(g_pointer_focus, now_ms());
+}
+
+void pointer_leave(void *, wl_pointer *, uint32_t, wl_surface *)
+{
+    g_pointer_focus = nullptr;
+    g_buttons = 0;
+}
+
+void pointer_motion(void *, wl_pointer *, uint32_t time, wl_fixed_t sx, wl_fixed_t sy)
+{
+    WindowRec *w = g_pointer_focus;
+    if (!w || w->destroying) return;
+    note_position(w, sx, sy);
+    queue_motion(w, time);
+}
+
+void pointer_button(void *, wl_pointer *, uint32_t, uint32_t time, uint32_t button, uint32_t state)
+{
+    WindowRec *w = g_pointer_focus;
+    if (!w || w->destroying) return;
+    bool press = state == WL_POINTER_BUTTON_STATE_PRESSED;
+    WPARAM bit;
+    UINT msg;
+    switch (button) {
+    case BTN_LEFT: bit = 0x0001; msg = press ? WM_LBUTTONDOWN : WM_LBUTTONUP; break;
+    case BTN_RIGHT: bit = 0x0002; msg = press ? WM_RBUTTONDOWN : WM_RBUTTONUP; break;
+    case BTN_MIDDLE: bit = 0x0010; msg = press ? WM_MBUTTONDOWN : WM_MBUTTONUP; break;
+    default: return;
+    }
+    g_buttons = press ? (g_buttons | bit) : (g_buttons & ~bit);
+    LPARAM client = MAKELPARAM(g_position.x - w->x, g_position.y - w->y);
+    queue_message(w->hwnd, msg, key_state_bits(), client, false, time);
+}
+
+// One notch of the wheel per event of the vertical axis; turning away from the user is positive.
+void pointer_axis(void *, wl_pointer *, uint32_t time, uint32_t axis, wl_fixed_t value)
+{
+    WindowRec *w = g_pointer_focus;
+    if (!w || w->destroying || axis != WL_POINTER_AXIS_VERTICAL_SCROLL || value == 0) return;
+    short delta = value < 0 ? WHEEL_DELTA : -WHEEL_DELTA;
+    queue_message(w->hwnd, WM_MOUSEWHEEL, MAKEWPARAM(key_state_bits(), static_cast<WORD>(delta)),
+                  MAKELPARAM(g_position.x, g_position.y), false, time);
+}
+
+void pointer_frame(void *, wl_pointer *) {}
+void pointer_axis_source(void *, wl_pointer *, uint32_t) {}
+void pointer_axis_stop(void *, wl_pointer *, uint32_t, uint32_t) {}
+void pointer_axis_discrete(void *, wl_pointer *, uint32_t, int32_t) {}
+void pointer_axis_value120(void *, wl_pointer *, uint32_t, int32_t) {}
+
+const wl_pointer_listener pointer_listener = {pointer_enter,  pointer_leave,       pointer_motion,
+                                              pointer_button, pointer_axis,        pointer_frame,
+                                              pointer_axis_source, pointer_axis_stop, pointer_axis_discrete,
+                                              pointer_axis_value120};
+
+template <typename T>
+void release_device(T *&device, void (*release)(T *), void (*destroy)(T *))
+{
+    if (!device) return;
+    if (wl_proxy_get_version(reinterpret_cast<wl_proxy *>(device)) >= 3)
+        release(device);
+    else
+        destroy(device);
+    device = nullptr;
+}
+
+} // namespace
+
+void seat_capabilities_changed(Connection *c, uint32_t caps)
+{
+    if ((caps & WL_SEAT_CAPABILITY_KEYBOARD) && !c->keyboard) {
+        c->keyboard = wl_seat_get_keyboard(c->seat);
+        wl_keyboard_add_listener(c->keyboard, &keyboard_listener, nullptr);
+    } else if (!(caps & WL_SEAT_CAPABILITY_KEYBOARD)) {
+        release_device(c->keyboard, wl_keyboard_release, wl_keyboard_destroy);
+        g_key_focus = nullptr;
+    }
+    if ((caps & WL_SEAT_CAPABILITY_POINTER) && !c->pointer) {
+        c->pointer = wl_seat_get_pointer(c->seat);
+        wl_pointer_add_listener(c->pointer, &pointer_listener, nullptr);
+    } else if (!(caps & WL_SEAT_CAPABILITY_POINTER)) {
+        release_device(c->pointer, wl_pointer_release, wl_pointer_destroy);
+        g_pointer_focus = nullptr;
+    }
+}
+
+void release_seat_devices(Connection *c)
+{
+    release_device(c->keyboard, wl_keyboard_release, wl_keyboard_destroy);
+    release_device(c->pointer, wl_pointer_release, wl_pointer_destroy);
+}
+
+void forget_input_window(WindowRec *w)
+{
+    if (g_key_focus == w) g_key_focus = nullptr;
+    if (g_pointer_focus == w) g_pointer_focus = nullptr;
+}
+
+void cursor_visibility_changed() { hide_or_show_pointer(); }
+
+bool pointer_position(POINT *pt)
+{
+    if (g_position_known) {
+        *pt = g_position;
+        return true;
+    }
+    // Asked before the pointer was seen: the middle of the first output stands for it.
+    if (!g_anchor_given) {
+        Output *o = output_at(0, 0);
+        g_anchor = o ? POINT{o->x + o->width / 2, o->y + o->height / 2} : POINT{0, 0};
+        g_anchor_given = true;
+    }
+    *pt = g_anchor;
+    return true;
+}
+
+void reset_input()
+{
+    free_keymap();
+    g_key_focus = g_pointer_focus = nullptr;
+    g_buttons = 0;
+    g_position_known = g_anchor_given = g_offset_set = false;
+    g_offset = {0, 0};
+}
+
+} // namespace wl

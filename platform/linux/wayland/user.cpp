@@ -1,0 +1,431 @@
+// Windows and the message loop on Wayland. The saver's full-screen popup becomes a surface of its
+// own on the overlay layer of its output (layer shell), or a full-screen toplevel where the
+// compositor has no layer shell; other top-level windows are plain toplevels. Child windows are an
+// X11 matter (previews) and are not made here.
+#include "wayland.h"
+
+#include "layer_shell.h"
+#include "signals.h"
+#include "xdg-shell-client.h"
+
+#include <algorithm>
+#include <map>
+
+namespace wl {
+namespace {
+
+std::map<HWND, std::unique_ptr<WindowRec>> g_windows;
+int g_cursor_count = 0;
+const HWND kDesktop = reinterpret_cast<HWND>(uintptr_t(0x10));
+
+LRESULT call_proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    WindowRec *rec = find_window(hwnd);
+    if (!rec || !rec->proc) return 0;
+    return rec->proc(hwnd, msg, wParam, lParam);
+}
+
+void resize(WindowRec &w, int width, int height)
+{
+    if (width <= 0 || height <= 0 || (width == w.width && height == w.height)) return;
+    w.width = width;
+    w.height = height;
+    if (w.egl_window) wl_egl_window_resize(w.egl_window, width, height, 0, 0);
+    queue_message(w.hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height), true);
+}
+
+void layer_configure(void *data, zwlr_layer_surface_v1 *layer, uint32_t serial, uint32_t width, uint32_t height)
+{
+    auto *w = static_cast<WindowRec *>(data);
+    zwlr_layer_surface_v1_ack_configure(layer, serial);
+    w->configured = true;
+    resize(*w, int(width), int(height));
+}
+
+// The output went away, or the compositor took the surface back: the window is gone.
+void layer_closed(void *data, zwlr_layer_surface_v1 *)
+{
+    auto *w = static_cast<WindowRec *>(data);
+    if (w->destroying) return;
+    w->destroying = true;
+    purge_window_messages(w->hwnd);
+    queue_message(w->hwnd, WM_DESTROY, 0, 0, true);
+}
+
+const zwlr_layer_surface_v1_listener layer_listener = {layer_configure, layer_closed};
+
+void xdg_surface_configure(void *data, xdg_surface *surface, uint32_t serial)
+{
+    xdg_surface_ack_configure(surface, serial);
+    static_cast<WindowRec *>(data)->configured = true;
+}
+
+const xdg_surface_listener xdg_surface_listener_ = {xdg_surface_configure};
+
+void toplevel_configure(void *data, xdg_toplevel *, int32_t width, int32_t height, wl_array *)
+{
+    resize(*static_cast<WindowRec *>(data), width, height);
+}
+
+void toplevel_close(void *data, xdg_toplevel *)
+{
+    auto *w = static_cast<WindowRec *>(data);
+    if (!w->destroying) queue_message(w->hwnd, WM_SYSCOMMAND, SC_CLOSE, 0, false);
+}
+
+void toplevel_bounds(void *, xdg_toplevel *, int32_t, int32_t) {}
+void toplevel_capabilities(void *, xdg_toplevel *, wl_array *) {}
+
+const xdg_toplevel_listener toplevel_listener = {toplevel_configure, toplevel_close, toplevel_bounds,
+                                                 toplevel_capabilities};
+
+// The saver's surface: above everything on its output, stretched over panels' reserved areas,
+// holding the keyboard unless it is one monitor's of several (the first saver holds it then).
+bool make_layer_surface(Connection *c, WindowRec &w)
+{
+    w.layer = zwlr_layer_shell_v1_get_layer_surface(c->layer_shell, w.surface, w.output ? w.output->output : nullptr,
+                                                    ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "tidefold");
+    zwlr_layer_surface_v1_add_listener(w.layer, &layer_listener, &w);
+    zwlr_layer_surface_v1_set_anchor(w.layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                                                  ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
+    zwlr_layer_surface_v1_set_size(w.layer, 0, 0);
+    zwlr_layer_surface_v1_set_exclusive_zone(w.layer, -1);
+    bool takes_keys = !(w.ex_style & WS_EX_NOACTIVATE);
+    zwlr_layer_surface_v1_set_keyboard_interactivity(
+        w.layer, takes_keys ? ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE : ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE);
+    return true;
+}
+
+bool make_toplevel(Connection *c, WindowRec &w, LPCSTR title, bool fullscreen)
+{
+    if (!c->wm_base) return false;
+    w.xdg = xdg_wm_base_get_xdg_surface(c->wm_base, w.surface);
+    xdg_surface_add_listener(w.xdg, &xdg_surface_listener_, &w);
+    w.toplevel = xdg_surface_get_toplevel(w.xdg);
+    xdg_toplevel_add_listener(w.toplevel, &toplevel_listener, &w);
+    if (title) xdg_toplevel_set_title(w.toplevel, title);
+    xdg_toplevel_set_app_id(w.toplevel, "tidefold");
+    if (fullscreen) xdg_toplevel_set_fullscreen(w.toplevel, w.output ? w.output->output : nullptr);
+    return true;
+}
+
+void destroy_surface(WindowRec &w)
+{
+    if (w.egl_surface != EGL_NO_SURFACE) gl_forget_surface(w.egl_surface);
+    w.egl_surface = EGL_NO_SURFACE;
+    if (w.egl_window) wl_egl_window_destroy(w.egl_window);
+    w.egl_window = nullptr;
+    Connection *c = connection();
+    if (!c) return; // the connection broke: its objects stay with it
+    if (w.layer) zwlr_layer_surface_v1_destroy(w.layer);
+    if (w.toplevel) xdg_toplevel_destroy(w.toplevel);
+    if (w.xdg) xdg_surface_destroy(w.xdg);
+    if (w.surface) wl_surface_destroy(w.surface);
+    wl_display_flush(c->display);
+}
+
+void forget(HWND hwnd)
+{
+    auto it = g_windows.find(hwnd);
+    if (it == g_windows.end()) return;
+    forget_input_window(it->second.get());
+    destroy_surface(*it->second);
+    g_windows.erase(it);
+    purge_window_messages(hwnd);
+}
+
+// WM_DESTROY, then the surface goes.
+void destroy(WindowRec &w)
+{
+    HWND hwnd = w.hwnd;
+    w.destroying = true;
+    purge_window_messages(hwnd);
+    call_proc(hwnd, WM_DESTROY, 0, 0);
+    forget(hwnd);
+}
+
+// The compositor is gone: every window gets its WM_DESTROY, so the program ends the way it would
+// had its windows been closed.
+void drop_windows()
+{
+    std::vector<HWND> all;
+    for (auto &kv : g_windows) all.push_back(kv.first);
+    for (HWND h : all) {
+        WindowRec *w = find_window(h);
+        if (w && !w->destroying) destroy(*w);
+        else forget(h);
+    }
+}
+
+void deliver_sent_messages()
+{
+    MSG m;
+    while (take_sent_message(&m)) {
+        auto it = g_windows.find(m.hwnd);
+        if (it == g_windows.end()) continue;
+        WindowRec &w = *it->second;
+        if (m.message == WM_DESTROY) {
+            call_proc(m.hwnd, WM_DESTROY, 0, 0);
+            forget(m.hwnd);
+        } else if (!w.destroying) {
+            call_proc(m.hwnd, m.message, m.wParam, m.lParam);
+        }
+    }
+}
+
+bool same_window(HWND filter, HWND hwnd) { return filter == hwnd; }
+
+void set_visible(WindowRec &w, bool visible)
+{
+    if (visible && !w.configured && w.surface && connection()) {
+        // Shown again after hiding: the compositor configures the surface afresh first.
+        wl_surface_commit(w.surface);
+        round_trip();
+    }
+    w.mapped = visible;
+    if (!visible && w.surface && connection()) {
+        // Without a buffer the surface leaves the screen; its role stays for the next showing.
+        wl_surface_attach(w.surface, nullptr, 0, 0);
+        wl_surface_commit(w.surface);
+        w.configured = false;
+        read_events();
+    }
+}
+
+} // namespace
+
+WindowRec *find_window(HWND hwnd)
+{
+    auto it = g_windows.find(hwnd);
+    return it == g_windows.end() || it->second->destroying ? nullptr : it->second.get();
+}
+
+WindowRec *find_window_surface(wl_surface *surface)
+{
+    if (!surface) return nullptr;
+    for (auto &kv : g_windows)
+        if (kv.second->surface == surface && !kv.second->destroying) return kv.second.get();
+    return nullptr;
+}
+
+std::vector<WindowRec *> windows()
+{
+    std::vector<WindowRec *> all;
+    for (auto &kv : g_windows) all.push_back(kv.second.get());
+    return all;
+}
+
+bool cursor_hidden() { return g_cursor_count < 0; }
+
+void shutdown()
+{
+    std::vector<HWND> all;
+    for (auto &kv : g_windows) all.push_back(kv.first);
+    for (HWND h : all) forget(h);
+    gl_shutdown();
+    close_connection();
+    reset_input();
+    reset_queue();
+    g_cursor_count = 0;
+}
+
+namespace api {
+
+int WINAPI GetSystemMetrics(int nIndex)
+{
+    Connection *c = connection();
+    if (!c) return 0;
+    switch (nIndex) {
+    case SM_CXSCREEN: return c->capture.layout_width;
+    case SM_CYSCREEN: return c->capture.layout_height;
+    default: return 0;
+    }
+}
+
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                            int nWidth, int nHeight, HWND, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam)
+{
+    WindowClass *cls = find_class(lpClassName);
+    Connection *c = connection();
+    if (!cls || !c || (dwStyle & WS_CHILD)) return nullptr;
+    bool saver = (dwStyle & WS_POPUP) && (dwExStyle & WS_EX_TOPMOST);
+    auto owned = std::make_unique<WindowRec>();
+    WindowRec &w = *owned;
+    w.hwnd = reinterpret_cast<HWND>(new_handle());
+    w.proc = cls->wc.lpfnWndProc;
+    w.style = dwStyle;
+    w.ex_style = dwExStyle;
+    w.output = output_at(X, Y);
+    if (saver && w.output) {
+        // The saver covers its whole output.
+        RECT area = output_rect(*w.output);
+        X = area.left;
+        Y = area.top;
+        nWidth = area.right - area.left;
+        nHeight = area.bottom - area.top;
+    }
+    w.x = X;
+    w.y = Y;
+    w.width = std::max(nWidth, 1);
+    w.height = std::max(nHeight, 1);
+    w.surface = wl_compositor_create_surface(c->compositor);
+    bool made = saver && c->layer_shell ? make_layer_surface(c, w) : make_toplevel(c, w, lpWindowName, saver);
+    if (!made) {
+        wl_surface_destroy(w.surface);
+        return nullptr;
+    }
+    HWND hwnd = w.hwnd;
+    g_windows[hwnd] = std::move(owned);
+    wl_surface_commit(w.surface);
+    round_trip();
+
+    CREATESTRUCTA cs = {};
+    cs.lpCreateParams = lpParam;
+    cs.hInstance = hInstance;
+    cs.hMenu = hMenu;
+    cs.cx = w.width;
+    cs.cy = w.height;
+    cs.x = X;
+    cs.y = Y;
+    cs.style = static_cast<LONG>(dwStyle);
+    cs.lpszName = lpWindowName;
+    cs.lpszClass = lpClassName;
+    cs.dwExStyle = dwExStyle;
+    // Creation and the first size reach the procedure before anything is drawn, so a photograph
+    // of the output taken while handling them does not see the window itself.
+    WNDPROC proc = w.proc;
+    if (proc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+        if (find_window(hwnd)) api::DestroyWindow(hwnd);
+        return nullptr;
+    }
+    WindowRec *r = find_window(hwnd);
+    if (!r) return nullptr;
+    proc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r->width, r->height));
+    r = find_window(hwnd);
+    if (!r) return nullptr;
+    if (dwStyle & WS_VISIBLE) set_visible(*r, true);
+    return hwnd;
+}
+
+BOOL WINAPI DestroyWindow(HWND hWnd)
+{
+    auto it = g_windows.find(hWnd);
+    if (it == g_windows.end()) return FALSE;
+    if (it->second->destroying) {
+        // Closed by the compositor, with its WM_DESTROY still waiting: deliver it now.
+        if (!take_pending_destroy(hWnd)) return FALSE;
+        call_proc(hWnd, WM_DESTROY, 0, 0);
+        forget(hWnd);
+        return TRUE;
+    }
+    destroy(*it->second);
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND hWnd) { return find_window(hWnd) != nullptr; }
+
+BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
+{
+    WindowRec *w = find_window(hWnd);
+    if (!w || !lpRect) return FALSE;
+    *lpRect = {w->x, w->y, w->x + w->width, w->y + w->height};
+    return TRUE;
+}
+
+BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect)
+{
+    WindowRec *w = find_window(hWnd);
+    if (!w || !lpRect) return FALSE;
+    *lpRect = {0, 0, w->width, w->height};
+    return TRUE;
+}
+
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
+{
+    WindowRec *w = find_window(hWnd);
+    if (!w || !connection()) return FALSE;
+    BOOL was_visible = w->mapped;
+    set_visible(*w, nCmdShow != SW_HIDE);
+    return was_visible;
+}
+
+BOOL WINAPI UpdateWindow(HWND hWnd)
+{
+    if (!find_window(hWnd)) return FALSE;
+    if (Connection *c = connection()) wl_display_flush(c->display);
+    return TRUE;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM)
+{
+    switch (Msg) {
+    case WM_CLOSE:
+        api::DestroyWindow(hWnd);
+        return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_CLOSE && find_window(hWnd)) call_proc(hWnd, WM_CLOSE, 0, 0);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    if (hWnd && !find_window(hWnd)) return FALSE;
+    // Whatever the compositor sent before the post comes before it in the queue.
+    read_events();
+    queue_message(hWnd, Msg, wParam, lParam, false);
+    return TRUE;
+}
+
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
+{
+    if (!lpMsg) return FALSE;
+    if (connection_lost() && !g_windows.empty()) drop_windows();
+    if (take_termination_request()) {
+        std::vector<HWND> all;
+        for (auto &kv : g_windows) all.push_back(kv.first);
+        for (HWND h : all)
+            if (find_window(h)) api::DestroyWindow(h);
+    }
+    read_events();
+    if (connection_lost() && !g_windows.empty()) drop_windows();
+    deliver_sent_messages();
+    return peek_queued(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg, same_window);
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)
+{
+    if (!lpMsg || !lpMsg->hwnd || !find_window(lpMsg->hwnd)) return 0;
+    return call_proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}
+
+BOOL WINAPI GetCursorPos(LPPOINT lpPoint)
+{
+    if (!lpPoint || !connection()) return FALSE;
+    return pointer_position(lpPoint);
+}
+
+int WINAPI ShowCursor(BOOL bShow)
+{
+    bool was_hidden = g_cursor_count < 0;
+    g_cursor_count += bShow ? 1 : -1;
+    if (was_hidden != (g_cursor_count < 0)) cursor_visibility_changed();
+    return g_cursor_count;
+}
+
+HWND WINAPI GetDesktopWindow(void) { return connection() ? kDesktop : nullptr; }
+
+HDC WINAPI GetDC(HWND hWnd)
+{
+    if (!connection()) return nullptr;
+    if (!hWnd || hWnd == kDesktop) return new_window_dc(nullptr, 0);
+    WindowRec *w = find_window(hWnd);
+    return w ? new_window_dc(hWnd, reinterpret_cast<uintptr_t>(hWnd)) : nullptr;
+}
+
+int WINAPI ReleaseDC(HWND, HDC hDC) { return release_window_dc(hDC) ? 1 : 0; }
+
+} // namespace api
+} // namespace wl

@@ -1,0 +1,251 @@
+// OpenGL on Wayland: EGL with the desktop OpenGL API on a wl_egl_window per window, so the same
+// OpenGL 1.1 drawing runs as on X11. The configs EGL offers for windows are the pixel formats.
+#include "wayland.h"
+
+#include "frame_clock.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <tuple>
+#include <unordered_map>
+
+namespace wl {
+namespace {
+
+struct ContextRec {
+    EGLContext ctx = EGL_NO_CONTEXT;
+    int format = 0;
+};
+
+EGLDisplay g_egl = EGL_NO_DISPLAY;
+bool g_egl_tried = false;
+std::vector<PixelFormat> g_formats;
+std::unordered_map<uintptr_t, ContextRec> g_contexts;
+HGLRC g_current = nullptr;
+WindowRec *g_current_window = nullptr;
+FrameClock g_clock;
+const Output *g_rated_output = nullptr;
+
+ContextRec *find_context(HGLRC h)
+{
+    auto it = g_contexts.find(reinterpret_cast<uintptr_t>(h));
+    return it == g_contexts.end() ? nullptr : &it->second;
+}
+
+int config_attribute(EGLConfig config, EGLint name)
+{
+    EGLint value = 0;
+    eglGetConfigAttrib(g_egl, config, name, &value);
+    return value;
+}
+
+// Each config that can draw desktop OpenGL into a window, offered double-buffered and, shown at
+// the release of the context, single-buffered.
+void load_formats()
+{
+    EGLint count = 0;
+    const EGLint wanted[] = {EGL_SURFACE_TYPE, EGL_WINDOW_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                             EGL_COLOR_BUFFER_TYPE, EGL_RGB_BUFFER, EGL_NONE};
+    if (!eglChooseConfig(g_egl, wanted, nullptr, 0, &count) || count <= 0) return;
+    std::vector<EGLConfig> configs(static_cast<size_t>(count));
+    eglChooseConfig(g_egl, wanted, configs.data(), count, &count);
+    for (int buffers = 0; buffers < 2; buffers++)
+        for (EGLConfig config : configs) {
+            PixelFormat f;
+            f.config = config;
+            f.double_buffer = buffers == 0;
+            f.red = config_attribute(config, EGL_RED_SIZE);
+            f.green = config_attribute(config, EGL_GREEN_SIZE);
+            f.blue = config_attribute(config, EGL_BLUE_SIZE);
+            f.alpha = config_attribute(config, EGL_ALPHA_SIZE);
+            f.depth = config_attribute(config, EGL_DEPTH_SIZE);
+            f.stencil = config_attribute(config, EGL_STENCIL_SIZE);
+            if (f.red >= 5 && f.green >= 5 && f.blue >= 5) g_formats.push_back(f);
+        }
+}
+
+void release_current()
+{
+    if (g_current && g_egl != EGL_NO_DISPLAY) {
+        glFlush();
+        eglMakeCurrent(g_egl, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    }
+    g_current = nullptr;
+    g_current_window = nullptr;
+}
+
+// The window's EGL surface, made when a context is first made current on it.
+bool ensure_surface(WindowRec &w)
+{
+    if (w.egl_surface != EGL_NO_SURFACE) return true;
+    const std::vector<PixelFormat> &formats = pixel_formats();
+    if (w.pixel_format < 1 || size_t(w.pixel_format) > formats.size()) return false;
+    w.egl_window = wl_egl_window_create(w.surface, std::max(w.width, 1), std::max(w.height, 1));
+    if (!w.egl_window) return false;
+    w.egl_surface = eglCreateWindowSurface(g_egl, formats[w.pixel_format - 1].config,
+                                           reinterpret_cast<EGLNativeWindowType>(w.egl_window), nullptr);
+    if (w.egl_surface == EGL_NO_SURFACE) {
+        wl_egl_window_destroy(w.egl_window);
+        w.egl_window = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool input_waiting() { return events_waiting(0); }
+
+} // namespace
+
+EGLDisplay egl_display()
+{
+    if (g_egl_tried) return g_egl;
+    Connection *c = connection();
+    if (!c) return EGL_NO_DISPLAY;
+    g_egl_tried = true;
+    EGLDisplay d = eglGetDisplay(reinterpret_cast<EGLNativeDisplayType>(c->display));
+    EGLint major, minor;
+    if (d == EGL_NO_DISPLAY || !eglInitialize(d, &major, &minor)) return EGL_NO_DISPLAY;
+    if (!eglBindAPI(EGL_OPENGL_API)) {
+        eglTerminate(d);
+        return EGL_NO_DISPLAY;
+    }
+    g_egl = d;
+    return g_egl;
+}
+
+const std::vector<PixelFormat> &pixel_formats()
+{
+    if (g_formats.empty() && egl_display() != EGL_NO_DISPLAY) load_formats();
+    return g_formats;
+}
+
+void gl_forget_surface(EGLSurface surface)
+{
+    if (g_current_window && g_current_window->egl_surface == surface) release_current();
+    if (g_egl != EGL_NO_DISPLAY) eglDestroySurface(g_egl, surface);
+}
+
+void gl_shutdown()
+{
+    release_current();
+    if (g_egl != EGL_NO_DISPLAY) {
+        for (auto &kv : g_contexts) eglDestroyContext(g_egl, kv.second.ctx);
+        eglTerminate(g_egl);
+    }
+    g_contexts.clear();
+    g_formats.clear();
+    g_egl = EGL_NO_DISPLAY;
+    g_egl_tried = false;
+    g_rated_output = nullptr;
+    g_clock = FrameClock();
+}
+
+// Swaps do not wait for the compositor (a surface it does not show gets no frame callbacks, and a
+// swap that waited for one would stop the loop); the frame clock keeps to the output's rate.
+void present(WindowRec &w)
+{
+    if (w.egl_surface == EGL_NO_SURFACE || !w.mapped) return;
+    if (w.output != g_rated_output) {
+        g_rated_output = w.output;
+        double rate = w.output && w.output->refresh_mhz > 1000 ? w.output->refresh_mhz / 1000.0 : kDefaultRefreshRate;
+        g_clock.period_ns = int64_t(1e9 / rate + 0.5);
+    }
+    pace_frame(&g_clock, input_waiting);
+    eglSwapBuffers(g_egl, w.egl_surface);
+}
+
+namespace api {
+
+int WINAPI ChoosePixelFormat(HDC hdc, const PIXELFORMATDESCRIPTOR *ppfd)
+{
+    DcRec *dc = find_dc(hdc);
+    if (!dc || dc->memory || !ppfd || ppfd->iPixelType != PFD_TYPE_RGBA) return 0;
+    const std::vector<PixelFormat> &formats = pixel_formats();
+    const bool want_double = ppfd->dwFlags & PFD_DOUBLEBUFFER;
+    const bool double_dont_care = ppfd->dwFlags & PFD_DOUBLEBUFFER_DONTCARE;
+    if ((ppfd->dwFlags & PFD_STEREO) && !(ppfd->dwFlags & PFD_STEREO_DONTCARE)) return 0;
+    // The closest colour depth wins, then the fewest extra buffers.
+    int best = 0;
+    std::tuple<int, int, int> best_key;
+    for (size_t i = 0; i < formats.size(); i++) {
+        const PixelFormat &f = formats[i];
+        if (!double_dont_care && f.double_buffer != want_double) continue;
+        if (f.depth < ppfd->cDepthBits || f.stencil < ppfd->cStencilBits || f.alpha < ppfd->cAlphaBits) continue;
+        int colour = f.red + f.green + f.blue;
+        int miss = ppfd->cColorBits ? std::abs(colour - ppfd->cColorBits) : 0;
+        auto key = std::make_tuple(miss, ppfd->cAlphaBits ? 0 : f.alpha, f.depth + f.stencil);
+        if (!best || key < best_key) {
+            best = int(i) + 1;
+            best_key = key;
+        }
+    }
+    return best;
+}
+
+BOOL WINAPI SetPixelFormat(HDC hdc, int format, const PIXELFORMATDESCRIPTOR *)
+{
+    DcRec *dc = find_dc(hdc);
+    WindowRec *w = dc && !dc->memory ? find_window(dc->hwnd) : nullptr;
+    if (!w || format < 1 || size_t(format) > pixel_formats().size()) return FALSE;
+    if (w->pixel_format) return w->pixel_format == format;
+    w->pixel_format = format;
+    return TRUE;
+}
+
+BOOL WINAPI SwapBuffers(HDC hdc)
+{
+    DcRec *dc = find_dc(hdc);
+    WindowRec *w = dc && !dc->memory ? find_window(dc->hwnd) : nullptr;
+    if (!w || w->egl_surface == EGL_NO_SURFACE) return FALSE;
+    if (g_current_window == w) glFlush();
+    present(*w);
+    return TRUE;
+}
+
+HGLRC WINAPI wglCreateContext(HDC hdc)
+{
+    DcRec *dc = find_dc(hdc);
+    WindowRec *w = dc && !dc->memory ? find_window(dc->hwnd) : nullptr;
+    if (!w || !w->pixel_format || egl_display() == EGL_NO_DISPLAY) return nullptr;
+    EGLContext ctx = eglCreateContext(g_egl, pixel_formats()[w->pixel_format - 1].config, EGL_NO_CONTEXT, nullptr);
+    if (ctx == EGL_NO_CONTEXT) return nullptr;
+    uintptr_t h = new_handle();
+    g_contexts[h] = {ctx, w->pixel_format};
+    return reinterpret_cast<HGLRC>(h);
+}
+
+BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC hglrc)
+{
+    if (!hglrc) {
+        // A single-buffered frame reaches the screen when its context is let go.
+        WindowRec *shown = g_current_window;
+        bool single = shown && !pixel_formats()[shown->pixel_format - 1].double_buffer;
+        if (single) glFlush();
+        if (single) present(*shown);
+        release_current();
+        return TRUE;
+    }
+    ContextRec *ctx = find_context(hglrc);
+    DcRec *dc = find_dc(hdc);
+    WindowRec *w = dc && !dc->memory ? find_window(dc->hwnd) : nullptr;
+    if (!ctx || !w || w->pixel_format != ctx->format || !ensure_surface(*w)) return FALSE;
+    if (!eglMakeCurrent(g_egl, w->egl_surface, w->egl_surface, ctx->ctx)) return FALSE;
+    eglSwapInterval(g_egl, 0);
+    g_current = hglrc;
+    g_current_window = w;
+    return TRUE;
+}
+
+BOOL WINAPI wglDeleteContext(HGLRC hglrc)
+{
+    ContextRec *ctx = find_context(hglrc);
+    if (!ctx) return FALSE;
+    if (g_current == hglrc) release_current();
+    eglDestroyContext(g_egl, ctx->ctx);
+    g_contexts.erase(reinterpret_cast<uintptr_t>(hglrc));
+    return TRUE;
+}
+
+} // namespace api
+} // namespace wl
