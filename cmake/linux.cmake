@@ -24,9 +24,11 @@ add_custom_command(OUTPUT ${RES_CPP}
 
 file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS platform/linux/*.cpp)
 list(REMOVE_ITEM PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/linux/entry.cpp)
-add_library(tidefold_platform STATIC ${PLATFORM_SOURCES} ${RES_CPP})
+file(GLOB WAYLAND_SOURCES CONFIGURE_DEPENDS platform/linux/wayland/*.cpp)
+add_library(tidefold_platform STATIC ${PLATFORM_SOURCES} ${WAYLAND_SOURCES} ${RES_CPP})
 target_include_directories(tidefold_platform PUBLIC ${CMAKE_SOURCE_DIR}/platform/linux)
-target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext X11::Xrandr X11::Xinerama OpenGL::GL OpenGL::GLX PkgConfig::GTK3 PkgConfig::GLIB)
+target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext X11::Xrandr X11::Xinerama OpenGL::GL OpenGL::GLX PkgConfig::GTK3 PkgConfig::GLIB
+                      tidefold_wayland_protocols)
 
 add_library(tidefold_core STATIC effect/tidefold.cpp framework/ssaver.cpp framework/monitors_linux.cpp)
 target_include_directories(tidefold_core PUBLIC ${TIDEFOLD_INCLUDES})
