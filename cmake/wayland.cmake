@@ -31,5 +31,8 @@ add_library(tidefold_wayland_protocols STATIC)
 tidefold_wayland_protocols(tidefold_wayland_protocols
   ${WAYLAND_PROTOCOLS_DIR}/stable/xdg-shell/xdg-shell.xml
   ${WAYLAND_PROTOCOLS_DIR}/unstable/xdg-output/xdg-output-unstable-v1.xml
-  ${TIDEFOLD_PROTOCOLS_DIR}/wlr-layer-shell-unstable-v1.xml)
+  ${TIDEFOLD_PROTOCOLS_DIR}/wlr-layer-shell-unstable-v1.xml
+  ${TIDEFOLD_PROTOCOLS_DIR}/wlr-screencopy-unstable-v1.xml
+  ${TIDEFOLD_PROTOCOLS_DIR}/ext-image-capture-source-v1.xml
+  ${TIDEFOLD_PROTOCOLS_DIR}/ext-image-copy-capture-v1.xml)
 target_link_libraries(tidefold_wayland_protocols PUBLIC PkgConfig::WAYLAND)
