@@ -2,7 +2,7 @@
 // Dialog and control handles are pointers to the records below; they never meet X window ids.
 #include "dialogs.h"
 #include "resources.h"
-#include "x11.h"
+#include "backend.h"
 
 #include <gdk/gdkkeysyms.h>
 #include <gdk/gdkx.h>
@@ -350,28 +350,40 @@ int chained_io_error_handler(Display *dpy)
 
 void quiet_gtk_message(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
 
-// Opens GTK on the X display once. False when there is no display to open.
+// GTK on the X display, with each display's Xlib errors kept apart. False when it cannot open.
+bool open_gtk_on_x11()
+{
+    gdk_set_allowed_backends("x11");
+    XErrorHandler before = XSetErrorHandler(nullptr);
+    XErrorHandler xlib_default = XSetErrorHandler(before);
+    XIOErrorHandler io_before = XSetIOErrorHandler(nullptr);
+    XIOErrorHandler io_default = XSetIOErrorHandler(io_before);
+    if (!gtk_init_check(nullptr, nullptr)) {
+        XSetErrorHandler(before);
+        XSetIOErrorHandler(io_before);
+        return false;
+    }
+    gdk_xdisplay = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    gdk_error_handler = XSetErrorHandler(chained_error_handler);
+    outer_error_handler = before == xlib_default ? nullptr : before;
+    gdk_io_error_handler = XSetIOErrorHandler(chained_io_error_handler);
+    outer_io_error_handler = io_before == io_default ? nullptr : io_before;
+    return true;
+}
+
+// GTK on the same display server as the windows: on Wayland, GTK's own Wayland backend, with no
+// X11 call at all (GDK ends the process itself with status 1 if the compositor goes away).
 bool gtk_ready()
 {
     static int state; // 0 not tried, 1 ready, 2 failed
     if (state == 0) {
         gtk_disable_setlocale(); // the program formats and parses in the C locale
-        gdk_set_allowed_backends("x11");
-        XErrorHandler before = XSetErrorHandler(nullptr);
-        XErrorHandler xlib_default = XSetErrorHandler(before);
-        XIOErrorHandler io_before = XSetIOErrorHandler(nullptr);
-        XIOErrorHandler io_default = XSetIOErrorHandler(io_before);
-        if (!gtk_init_check(nullptr, nullptr)) {
-            XSetErrorHandler(before);
-            XSetIOErrorHandler(io_before);
+        bool wayland = platform::backend_kind() == platform::BackendKind::wayland;
+        if (wayland) gdk_set_allowed_backends("wayland");
+        if (wayland ? !gtk_init_check(nullptr, nullptr) : !open_gtk_on_x11()) {
             state = 2;
             return false;
         }
-        gdk_xdisplay = gdk_x11_display_get_xdisplay(gdk_display_get_default());
-        gdk_error_handler = XSetErrorHandler(chained_error_handler);
-        outer_error_handler = before == xlib_default ? nullptr : before;
-        gdk_io_error_handler = XSetIOErrorHandler(chained_io_error_handler);
-        outer_io_error_handler = io_before == io_default ? nullptr : io_before;
         // An unowned message box is normal here; GTK would log a note about it every time.
         g_log_set_handler("Gtk", G_LOG_LEVEL_MESSAGE, quiet_gtk_message, nullptr);
         state = 1;
@@ -562,8 +574,10 @@ gboolean on_delete(GtkWidget *, GdkEvent *, gpointer data)
 gboolean on_map_present(GtkWidget *w, GdkEvent *, gpointer)
 {
     // A new dialog is the active window, as on Windows; without a window manager this gives it
-    // the keyboard focus directly.
-    gtk_window_present_with_time(GTK_WINDOW(w), GDK_CURRENT_TIME);
+    // the keyboard focus directly. A Wayland compositor focuses new windows itself (and asking
+    // there again from here only remaps the window, over and over).
+    if (platform::backend_kind() != platform::BackendKind::wayland)
+        gtk_window_present_with_time(GTK_WINDOW(w), GDK_CURRENT_TIME);
     return FALSE;
 }
 

@@ -96,9 +96,20 @@ xkb_keysym_t unshifted_symbol(xkb_keycode_t code)
     return syms[0];
 }
 
+// Where keys go. A keyboard that appears while one of our surfaces already holds the keyboard
+// focus (a virtual keyboard, or one plugged in) gets its keys without an enter first: they are
+// for the window that takes the keys.
+WindowRec *key_window()
+{
+    if (g_key_focus) return g_key_focus;
+    for (WindowRec *w : windows())
+        if (!w->destroying && !(w->ex_style & WS_EX_NOACTIVATE)) return w;
+    return nullptr;
+}
+
 void keyboard_key(void *, wl_keyboard *, uint32_t, uint32_t time, uint32_t key, uint32_t state)
 {
-    WindowRec *w = g_key_focus;
+    WindowRec *w = key_window();
     if (!w || w->destroying) return;
     bool press = state == WL_KEYBOARD_KEY_STATE_PRESSED;
     xkb_keycode_t code = key + 8;

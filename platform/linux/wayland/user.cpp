@@ -18,11 +18,12 @@ std::map<HWND, std::unique_ptr<WindowRec>> g_windows;
 int g_cursor_count = 0;
 const HWND kDesktop = reinterpret_cast<HWND>(uintptr_t(0x10));
 
+// Reaches windows being destroyed too: their WM_DESTROY comes after they are marked.
 LRESULT call_proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    WindowRec *rec = find_window(hwnd);
-    if (!rec || !rec->proc) return 0;
-    return rec->proc(hwnd, msg, wParam, lParam);
+    auto it = g_windows.find(hwnd);
+    if (it == g_windows.end() || !it->second->proc) return 0;
+    return it->second->proc(hwnd, msg, wParam, lParam);
 }
 
 void resize(WindowRec &w, int width, int height)
