@@ -203,36 +203,34 @@ protected:
     std::string dir_, picture_;
 };
 
-TEST_F(PortalCapture, PhotographIsTheOutputsAreaInBgrxRowsTopFirstAndTheScreenshotIsDeleted)
+TEST_F(PortalCapture, PhotographIsTheOutputsAreaOfThePictureInBgrxRowsTopFirstAndTheScreenshotIsDeleted)
 {
-    write_desktop_picture();
-    FakePortal portal(address_, Answer::Picture, picture_uri());
-    ASSERT_TRUE(portal.ok());
-    wl::Photo photo;
-    ASSERT_TRUE(wl::photograph_output(wl::CaptureGlobals(), nullptr, 16, 8, 32, 24, &photo));
-    EXPECT_EQ(portal.requests(), 1);
-    EXPECT_FALSE(portal.asked_interactive());
-    ASSERT_EQ(photo.width, 32);
-    ASSERT_EQ(photo.height, 24);
-    ASSERT_EQ(photo.pixels.size(), 32u * 24 * 4);
-    EXPECT_EQ(pixels_unlike_desktop(photo, 16, 8), 0);
-    EXPECT_FALSE(picture_exists());
-}
-
-TEST_F(PortalCapture, PictureTwiceTheLayoutsSizeIsCroppedAtTwiceTheOffsetAndSize)
-{
-    write_desktop_picture();
-    FakePortal portal(address_, Answer::Picture, picture_uri());
-    ASSERT_TRUE(portal.ok());
-    wl::CaptureGlobals layout;  // two outputs of 32 x 48 side by side, the left one at x = -32
-    layout.layout_x = -32;
-    layout.layout_width = 64;
-    layout.layout_height = 48;
-    wl::Photo photo;
-    ASSERT_TRUE(wl::photograph_output(layout, nullptr, 0, 0, 32, 48, &photo));
-    ASSERT_EQ(photo.width, 64);
-    ASSERT_EQ(photo.height, 96);
-    EXPECT_EQ(pixels_unlike_desktop(photo, 64, 0), 0);
+    // The picture is 128 x 96; with no layout box given it is taken as the layout, one pixel a unit.
+    struct Case { const char *name; int layout[4], area[4], crop[4]; };
+    const Case cases[] = {
+        {"picture is the layout", {0, 0, 0, 0}, {16, 8, 32, 24}, {16, 8, 32, 24}},
+        {"picture twice the layout (64 x 48 from x = -32)", {-32, 0, 64, 48}, {0, 0, 32, 48}, {64, 0, 64, 96}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        write_desktop_picture();
+        FakePortal portal(address_, Answer::Picture, picture_uri());
+        ASSERT_TRUE(portal.ok());
+        wl::CaptureGlobals g;
+        g.layout_x = c.layout[0];
+        g.layout_y = c.layout[1];
+        g.layout_width = c.layout[2];
+        g.layout_height = c.layout[3];
+        wl::Photo photo;
+        ASSERT_TRUE(wl::photograph_output(g, nullptr, c.area[0], c.area[1], c.area[2], c.area[3], &photo));
+        EXPECT_EQ(portal.requests(), 1);
+        EXPECT_FALSE(portal.asked_interactive());
+        ASSERT_EQ(photo.width, c.crop[2]);
+        ASSERT_EQ(photo.height, c.crop[3]);
+        ASSERT_EQ(photo.pixels.size(), size_t(c.crop[2]) * c.crop[3] * 4);
+        EXPECT_EQ(pixels_unlike_desktop(photo, c.crop[0], c.crop[1]), 0);
+        EXPECT_FALSE(picture_exists());
+    }
 }
 
 TEST_F(PortalCapture, NoPictureGivesFalseWithinTheTimeout)

@@ -61,26 +61,51 @@ void release_capture_globals(CaptureGlobals *g)
 
 namespace capture {
 
-bool convertible_format(uint32_t format)
+namespace {
+
+// Where a format keeps its channels in a little-endian 32-bit pixel: the lowest bit of red, green
+// and blue, and how many bits each has.
+struct Layout { int red, green, blue, bits; };
+
+bool layout_of(uint32_t format, Layout *layout)
 {
     switch (format) {
     case WL_SHM_FORMAT_XRGB8888:
     case WL_SHM_FORMAT_ARGB8888:
+        *layout = {16, 8, 0, 8};
+        return true;
     case WL_SHM_FORMAT_XBGR8888:
     case WL_SHM_FORMAT_ABGR8888:
+        *layout = {0, 8, 16, 8};
+        return true;
+    case WL_SHM_FORMAT_XRGB2101010:
+    case WL_SHM_FORMAT_ARGB2101010:
+        *layout = {20, 10, 0, 10};
+        return true;
+    case WL_SHM_FORMAT_XBGR2101010:
+    case WL_SHM_FORMAT_ABGR2101010:
+        *layout = {0, 10, 20, 10};
         return true;
     default:
         return false;
     }
 }
 
+}
+
+bool convertible_format(uint32_t format)
+{
+    Layout layout;
+    return layout_of(format, &layout);
+}
+
 bool photo_from_shm(const uint8_t *pixels, uint32_t format, int width, int height, int stride, bool bottom_first,
                     Photo *out)
 {
-    if (!convertible_format(format) || width <= 0 || height <= 0 || stride < width * 4)
+    Layout layout;
+    if (!layout_of(format, &layout) || width <= 0 || height <= 0 || stride < width * 4)
         return false;
-    // In memory, [XA]RGB8888 is blue, green, red, alpha (little-endian words); [XA]BGR8888 red first.
-    const bool red_first = format == WL_SHM_FORMAT_XBGR8888 || format == WL_SHM_FORMAT_ABGR8888;
+    const int drop = layout.bits - 8;  // keep each channel's top 8 bits
     out->width = width;
     out->height = height;
     out->pixels.assign(size_t(width) * height * 4, 0);
@@ -88,9 +113,11 @@ bool photo_from_shm(const uint8_t *pixels, uint32_t format, int width, int heigh
         const uint8_t *src = pixels + size_t(bottom_first ? height - 1 - row : row) * stride;
         uint8_t *dst = out->pixels.data() + size_t(row) * width * 4;
         for (int col = 0; col < width; ++col, src += 4, dst += 4) {
-            dst[0] = red_first ? src[2] : src[0];
-            dst[1] = src[1];
-            dst[2] = red_first ? src[0] : src[2];
+            const uint32_t pixel = uint32_t(src[0]) | uint32_t(src[1]) << 8 | uint32_t(src[2]) << 16 |
+                                   uint32_t(src[3]) << 24;
+            dst[0] = uint8_t(pixel >> (layout.blue + drop));
+            dst[1] = uint8_t(pixel >> (layout.green + drop));
+            dst[2] = uint8_t(pixel >> (layout.red + drop));
         }
     }
     return true;

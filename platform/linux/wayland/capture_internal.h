@@ -15,7 +15,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kCompositorTimeout{2000};
 constexpr std::chrono::milliseconds kPortalTimeout{5000};
 
-// The wl_shm formats a photograph can be made from (4 bytes a pixel, 8 bits a channel).
+// The wl_shm formats a photograph can be made from: 4 bytes a pixel, 8 or 10 bits a channel.
 bool convertible_format(uint32_t format);
 
 // A photograph from a copied buffer in one of those formats; bottom_first when its rows run upward.
