@@ -45,7 +45,7 @@ int scanned_mode(const std::string &command_line)
 
 void report_no_display()
 {
-    if (platform::requested_backend() == platform::BackendKind::wayland && getenv("TIDEFOLD_BACKEND")) {
+    if (platform::backend_kind() == platform::BackendKind::wayland) {
         const char *socket = getenv("WAYLAND_DISPLAY");
         fprintf(stderr, "tidefold: cannot connect to the Wayland compositor \"%s\"\n", socket && *socket ? socket : "wayland-0");
         return;

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -16,8 +17,10 @@ namespace {
 constexpr int kStartMs = 10000;
 const char *const kLostLine = "tidefold: lost the connection to the display\n";
 
-// Runs each mode that needs a display with DISPLAY as given (null: unset).
-void expect_no_display_refused(const char *display, const std::string &expected_line)
+// Runs each mode that needs a display with DISPLAY as given (null: unset). With wayland_line, the
+// modes that may use Wayland (all but the X11 window conventions) are expected to say that instead.
+void expect_no_display_refused(const char *display, const std::string &expected_line,
+                               const std::string &wayland_line = "")
 {
     std::string saved = getenv("DISPLAY") ? getenv("DISPLAY") : "";
     if (display)
@@ -29,7 +32,9 @@ void expect_no_display_refused(const char *display, const std::string &expected_
         SaverSession s;
         ASSERT_TRUE(s.launch(args));
         EXPECT_EQ(s.wait_exit(5000), 1) << "\"" << args << "\"";
-        EXPECT_EQ(s.error_output(), expected_line) << "\"" << args << "\"";
+        bool x11_convention = args[0] == '-' || strncmp(args, "/p", 2) == 0;
+        EXPECT_EQ(s.error_output(), wayland_line.empty() || x11_convention ? expected_line : wayland_line)
+            << "\"" << args << "\"";
     }
     SaverSession s;
     ASSERT_TRUE(s.launch("/a"));
@@ -43,6 +48,20 @@ TEST(NoDisplay, EveryModeButPasswordNamesTheDisplayAndExitsOne)
     std::string dead = dead_display_name();
     expect_no_display_refused(dead.c_str(), "tidefold: cannot open display \"" + dead + "\"\n");
     expect_no_display_refused(nullptr, "tidefold: cannot open display: DISPLAY is not set\n");
+}
+
+// A $WAYLAND_DISPLAY naming no compositor (a session that ended) leaves X11 to be tried; asked
+// for by name, a Wayland compositor that does not answer is reported as such.
+TEST(NoDisplay, AStaleWaylandDisplayFallsBackToX11UnlessWaylandIsAskedFor)
+{
+    std::string dead = dead_display_name();
+    setenv("WAYLAND_DISPLAY", "tidefold-no-compositor", 1);
+    expect_no_display_refused(dead.c_str(), "tidefold: cannot open display \"" + dead + "\"\n");
+    setenv("TIDEFOLD_BACKEND", "wayland", 1);
+    expect_no_display_refused(dead.c_str(), "tidefold: cannot open display \"" + dead + "\"\n",
+                              "tidefold: cannot connect to the Wayland compositor \"tidefold-no-compositor\"\n");
+    unsetenv("TIDEFOLD_BACKEND");
+    unsetenv("WAYLAND_DISPLAY");
 }
 
 // The server ends while each mode runs: status 1 and one line, never a signal.

@@ -7,10 +7,13 @@
 #include "xdg-shell-client.h"
 
 #include <poll.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace wl {
 
@@ -185,8 +188,25 @@ void mark_broken()
     }
 }
 
+// Whether $WAYLAND_DISPLAY names a socket that exists, as libwayland would find it. Checked
+// first, so that a stale or unusable setting fails quietly (libwayland reports on stderr).
+bool socket_present()
+{
+    const char *name = getenv("WAYLAND_DISPLAY");
+    if (!name || !*name) name = "wayland-0";
+    std::string path = name;
+    if (name[0] != '/') {
+        const char *dir = getenv("XDG_RUNTIME_DIR");
+        if (!dir || dir[0] != '/') return false;
+        path = std::string(dir) + "/" + name;
+    }
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
 Connection *open_connection()
 {
+    if (!socket_present()) return nullptr;
     wl_display *display = wl_display_connect(nullptr);
     if (!display) return nullptr;
     auto *c = new Connection;
