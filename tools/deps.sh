@@ -15,6 +15,8 @@ RUN_PACKAGES=(
   binutils-mingw-w64-x86-64                             # windres: the resource script the Linux build embeds
   imagemagick                                           # the icon picture; run.sh's desktop picture and GIF
   xvfb x11-utils x11-apps x11-xserver-utils             # run.sh without a display: private X server, xdpyinfo, xwd, xrandr
+  libwayland-dev wayland-protocols libxkbcommon-dev     # the Wayland backend: client library, protocols, keymaps
+  libegl-dev libegl-mesa0                               # EGL, and Mesa's EGL (a recommendation only of libegl1)
   fonts-dejavu-core fonts-liberation                    # the dialogs' fonts
 )
 
@@ -34,6 +36,7 @@ TEST_PACKAGES=(
   libxdamage-dev                                        # frames counted from outside in the tests
   dpkg-dev lintian desktop-file-utils                   # the Debian package and its checks
   clang-14 libclang-rt-14-dev libfuzzer-14-dev          # fuzzing with libFuzzer
+  sway swaybg grim wtype weston                         # the Wayland tests: headless compositors, background, screenshots, keys
 )
 
 set_name=test

@@ -2,6 +2,8 @@
 // it, the screen read back, input sent through XTest, and the exit status checked.
 #pragma once
 
+#include "picture.h"
+#include "process.h"
 #include "xvfb.h"
 
 #include <X11/Xlib.h>
@@ -9,20 +11,6 @@
 #include <string>
 #include <sys/types.h>
 #include <vector>
-
-// The known desktop: a colourful picture with detail everywhere, 0xRRGGBB rows top first.
-std::vector<unsigned> known_desktop(int width, int height);
-
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<unsigned> pixels; // 0xRRGGBB, rows top first
-
-    double mean_brightness() const;                    // 0..255 over all channels
-    double mean_difference(const Picture &other) const; // mean absolute channel difference
-    double black_fraction() const;                      // pixels darker than 8 on every channel
-    // Mean of one channel (bit shift 16 red, 8 green, 0 blue) over columns x0..x1-1, rows y0..y1-1.
-    double channel_mean(int shift, int x0, int x1, int y0, int y1) const;
-};
 
 class SaverSession {
 public:
@@ -84,7 +72,6 @@ private:
 // A display name no server answers on.
 std::string dead_display_name();
 
-void sleep_ms(int ms);
 // Writes one of the saver's values into the settings store this process uses.
 void store_saver_setting(const char *name, unsigned value);
 // True once the process is gone or left only as a zombie.

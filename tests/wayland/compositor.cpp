@@ -1,0 +1,216 @@
+#include "compositor.h"
+
+#include <dirent.h>
+#include <poll.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+constexpr int kStartMs = 10000;
+
+// Reads a binary PPM (P6, maxval 255) into a picture; empty on any other content.
+Picture read_ppm(const std::string &path)
+{
+    Picture p;
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int width = 0, height = 0, maxval = 0;
+    if (!(in >> magic >> width >> height >> maxval) || magic != "P6" || maxval != 255 || width <= 0 || height <= 0)
+        return p;
+    in.get();
+    std::vector<unsigned char> rgb((size_t)width * height * 3);
+    if (!in.read(reinterpret_cast<char *>(rgb.data()), (std::streamsize)rgb.size())) return p;
+    p.width = width;
+    p.height = height;
+    for (size_t i = 0; i < rgb.size(); i += 3) p.pixels.push_back(unsigned(rgb[i]) << 16 | unsigned(rgb[i + 1]) << 8 | rgb[i + 2]);
+    return p;
+}
+
+bool write_ppm_file(const std::string &path, const Picture &picture)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << picture.width << " " << picture.height << "\n255\n";
+    for (unsigned v : picture.pixels) {
+        char rgb[3] = {char(v >> 16), char(v >> 8), char(v)};
+        out.write(rgb, 3);
+    }
+    return bool(out);
+}
+
+// The first entry of dir whose name starts with prefix and does not end in ".lock".
+std::string find_entry(const std::string &dir, const std::string &prefix)
+{
+    std::error_code ec;
+    for (const auto &e : std::filesystem::directory_iterator(dir, ec)) {
+        std::string name = e.path().filename();
+        if (name.rfind(prefix, 0) == 0 && name.find(".lock") == std::string::npos) return name;
+    }
+    return "";
+}
+
+} // namespace
+
+bool HeadlessCompositor::prepare(const std::string &name)
+{
+    if (!home.create(name, true, false)) return false;
+    runtime_dir = home.home + "/run";
+    std::filesystem::create_directories(runtime_dir);
+    return chmod(runtime_dir.c_str(), 0700) == 0;
+}
+
+bool HeadlessCompositor::start_sway(int width, int height)
+{
+    if (!prepare("sway")) return false;
+    std::string background = write_ppm("background-HEADLESS-1.ppm", known_picture(width, height));
+    std::ofstream config(home.home + "/sway.conf");
+    config << "output HEADLESS-1 resolution " << width << "x" << height << " position 0 0 bg " << background
+           << " stretch\n"
+           << "default_border none\n";
+    config.close();
+    if (!home.hand_over()) return false;
+    std::vector<std::string> env = {"HOME=" + home.home, "PATH=/usr/bin:/bin", "XDG_RUNTIME_DIR=" + runtime_dir,
+                                    "WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1"};
+    if (!compositor_.start({"sway", "-c", home.home + "/sway.conf"}, env, true, home.user,
+                           home.home + "/compositor.log"))
+        return false;
+    if (!wait_for_socket(kStartMs)) return false;
+    for (int waited = 0; (ipc_socket_ = find_entry(runtime_dir, "sway-ipc.")).empty(); waited += 20) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(20);
+    }
+    ipc_socket_ = runtime_dir + "/" + ipc_socket_;
+    // The background is up once swaybg has drawn it.
+    Picture expected = known_picture(width, height);
+    for (int waited = 0; screenshot().mean_difference(expected) > 2; waited += 100) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(100);
+    }
+    return true;
+}
+
+bool HeadlessCompositor::start_weston(int width, int height)
+{
+    if (!prepare("weston") || !home.hand_over()) return false;
+    std::vector<std::string> env = {"HOME=" + home.home, "PATH=/usr/bin:/bin", "XDG_RUNTIME_DIR=" + runtime_dir};
+    // --debug offers the debug streams, the scene graph among them; without --idle-time=0 weston
+    // would cover everything with its lock screen after five minutes.
+    return compositor_.start({"weston", "--backend=headless-backend.so", "--use-pixman", "--debug", "--idle-time=0",
+                              "--width=" + std::to_string(width), "--height=" + std::to_string(height)},
+                             env, true, home.user, home.home + "/compositor.log") &&
+           wait_for_socket(kStartMs);
+}
+
+HeadlessCompositor::~HeadlessCompositor()
+{
+    compositor_.signal(SIGTERM);
+    if (compositor_.wait_exit(3000) == -1) compositor_.signal(SIGKILL);
+}
+
+bool HeadlessCompositor::wait_for_socket(int timeout_ms)
+{
+    for (int waited = 0; (socket = find_entry(runtime_dir, "wayland-")).empty(); waited += 20) {
+        if (waited >= timeout_ms || !compositor_.running()) return false;
+        sleep_ms(20);
+    }
+    return true;
+}
+
+std::vector<std::string> HeadlessCompositor::client_env() const
+{
+    std::vector<std::string> env = home.env;
+    env.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
+    env.push_back("WAYLAND_DISPLAY=" + socket);
+    return env;
+}
+
+int HeadlessCompositor::run(const std::vector<std::string> &argv, int timeout_ms)
+{
+    Process p;
+    if (!p.start(argv, client_env(), true, home.user, home.home + "/commands.log", home.home)) return -1;
+    return p.wait_exit(timeout_ms);
+}
+
+bool HeadlessCompositor::swaymsg(const std::vector<std::string> &command)
+{
+    std::vector<std::string> argv = {"swaymsg", "-s", ipc_socket_};
+    argv.insert(argv.end(), command.begin(), command.end());
+    return run(argv) == 0;
+}
+
+std::string HeadlessCompositor::add_output(int width, int height, int x)
+{
+    if (!swaymsg({"create_output"})) return "";
+    // Headless outputs are numbered in the order they are made.
+    for (int n = 2; n < 10; n++) {
+        std::string name = "HEADLESS-" + std::to_string(n);
+        if (swaymsg({"output", name, "resolution", std::to_string(width) + "x" + std::to_string(height), "position",
+                     std::to_string(x), "0"}) &&
+            screenshot(name).width == width)
+            return name;
+    }
+    return "";
+}
+
+std::string HeadlessCompositor::write_ppm(const std::string &name, const Picture &picture)
+{
+    std::string path = home.home + "/" + name;
+    if (!write_ppm_file(path, picture)) return "";
+    if (home.user >= 0 && chown(path.c_str(), uid_t(home.user), gid_t(home.group)) != 0) return "";
+    return path;
+}
+
+bool HeadlessCompositor::set_background(const std::string &output, const Picture &picture)
+{
+    std::string path = write_ppm("background-" + output + ".ppm", picture);
+    if (path.empty() || !swaymsg({"output", output, "bg", path, "stretch"})) return false;
+    for (int waited = 0; screenshot(output).mean_difference(picture) > 2; waited += 100) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(100);
+    }
+    return true;
+}
+
+Picture HeadlessCompositor::screenshot(const std::string &output)
+{
+    std::string path = runtime_dir + "/screenshot.ppm";
+    unlink(path.c_str());
+    std::vector<std::string> argv = {"grim", "-t", "ppm"};
+    if (!output.empty()) argv.insert(argv.end(), {"-o", output});
+    argv.push_back(path);
+    if (run(argv) != 0) return Picture();
+    return read_ppm(path);
+}
+
+bool HeadlessCompositor::wait_for_change(Process &client, const std::string &output, const Picture &picture)
+{
+    for (int waited = 0; screenshot(output).mean_difference(picture) < 3; waited += 100) {
+        if (waited >= 15000 || !client.running()) return false;
+        sleep_ms(100);
+    }
+    return true;
+}
+
+int HeadlessCompositor::type(const std::vector<std::string> &wtype_args)
+{
+    Process wtype;
+    if (!start_typing(wtype, wtype_args)) return -1;
+    return wtype.wait_exit(10000);
+}
+
+bool HeadlessCompositor::start_typing(Process &wtype, const std::vector<std::string> &wtype_args)
+{
+    std::vector<std::string> argv = {"wtype", "-s", "500"};
+    argv.insert(argv.end(), wtype_args.begin(), wtype_args.end());
+    return wtype.start(argv, client_env(), true, home.user, home.home + "/commands.log", home.home);
+}
+
+std::string HeadlessCompositor::scene_graph()
+{
+    std::string path = runtime_dir + "/scene-graph.txt";
+    unlink(path.c_str());
+    return run({"weston-debug", "-o", path, "scene-graph"}) == 0 ? read_file(path) : "";
+}

@@ -1,0 +1,99 @@
+// Harness for the Wayland tests: a private headless compositor (sway, or weston for the path
+// without layer shell and screencopy) run as "nobody", which both refuse or dislike root, with a
+// private home and runtime folder; screenshots with grim, keys with wtype, the pointer through a
+// virtual-pointer client of our own, and tidefold started beside them with only the Wayland
+// session in its environment.
+#pragma once
+
+#include "host_home.h"
+#include "picture.h"
+#include "process.h"
+
+#include <string>
+#include <vector>
+
+class HeadlessCompositor {
+public:
+    // Starts sway with one output, HEADLESS-1, of width x height at 0,0 showing the known desktop.
+    bool start_sway(int width, int height);
+    // Starts weston's headless backend with one output of width x height.
+    bool start_weston(int width, int height);
+    ~HeadlessCompositor();
+
+    // sway: adds an output of width x height at x, 0; gives its name ("" on failure).
+    std::string add_output(int width, int height, int x);
+    // sway: shows picture on the output as its background, and waits until the screen shows it.
+    bool set_background(const std::string &output, const Picture &picture);
+    bool swaymsg(const std::vector<std::string> &command);
+    // The whole layout, or one output by name (sway: screencopy through grim).
+    Picture screenshot(const std::string &output = "");
+    // Waits up to 15 s for the output ("": all of them) to show something other than picture
+    // while client runs.
+    bool wait_for_change(Process &client, const std::string &output, const Picture &picture);
+    // Runs wtype with these arguments after its half-second pause (the client has to bind the new
+    // keyboard first); gives its exit status.
+    int type(const std::vector<std::string> &wtype_args);
+    // Starts wtype with these arguments and leaves it running.
+    bool start_typing(Process &wtype, const std::vector<std::string> &wtype_args);
+    // weston: what its scene-graph debug stream prints (every view, its client's pid and place).
+    std::string scene_graph();
+
+    void kill_compositor(int sig) { compositor_.signal(sig); }
+    int wait_compositor(int timeout_ms) { return compositor_.wait_exit(timeout_ms); }
+
+    // The environment a client of the session gets: the home, PATH, the runtime folder and socket.
+    std::vector<std::string> client_env() const;
+    // Runs argv as the session's user; its exit status.
+    int run(const std::vector<std::string> &argv, int timeout_ms = 10000);
+    std::string log() const { return home.log("compositor.log"); }
+
+    HostHome home;
+    std::string runtime_dir, socket;
+
+private:
+    bool prepare(const std::string &name);
+    bool wait_for_socket(int timeout_ms);
+    std::string write_ppm(const std::string &name, const Picture &picture);
+    Process compositor_;
+    std::string ipc_socket_;
+};
+
+// A virtual pointer on the session's seat, kept for the whole case (the compositor drops the
+// pointer when its client goes).
+class PointerDriver {
+public:
+    bool start(HeadlessCompositor &session);
+    ~PointerDriver();
+    bool move(int dx, int dy) { return send("move " + std::to_string(dx) + " " + std::to_string(dy)); }
+    bool button(unsigned code, bool pressed) { return send("button " + std::to_string(code) + (pressed ? " 1" : " 0")); }
+    bool click(unsigned code) { return button(code, true) && button(code, false); }
+    bool wheel(int steps) { return send("wheel " + std::to_string(steps)); }
+
+private:
+    bool send(const std::string &command);
+    bool read_line(std::string &line, int timeout_ms);
+    pid_t pid_ = -1;
+    int to_ = -1, from_ = -1;
+    std::string pending_;
+};
+
+// The tidefold program run as a client of the session.
+class WaylandSaver {
+public:
+    explicit WaylandSaver(HeadlessCompositor &session) : session_(session) {}
+    bool launch(const std::vector<std::string> &args);
+    int wait_exit(int timeout_ms) { return process_.wait_exit(timeout_ms); }
+    bool running() { return process_.running(); }
+    void signal(int sig) { process_.signal(sig); }
+    pid_t pid() const { return process_.pid(); }
+    Process &process() { return process_; }
+    // Every tidefold process of this session still alive (a saver per output).
+    std::vector<pid_t> processes() const;
+    // Waits up to timeout_ms for no tidefold process of this session to be left.
+    bool all_gone(int timeout_ms) const;
+    std::string log() const { return session_.home.log("tidefold.log"); }
+
+private:
+    HeadlessCompositor &session_;
+    Process process_;
+};

@@ -1,0 +1,186 @@
+// The full-screen saver and the settings dialog as a native client of headless sway: the known
+// picture is the background swaybg shows, the saver finds it through screencopy and ripples it on
+// a layer surface, and keys (a virtual keyboard) and the pointer (a virtual pointer) end it by
+// the same rules as on X11. A pointer button released over the saver never reaches it under sway
+// (the surface under a held button keeps the pointer), so only key releases are tried.
+#include <gtest/gtest.h>
+
+#include "compositor.h"
+#include "rippling.h"
+
+#include <memory>
+
+namespace {
+
+constexpr int kWidth = 1280, kHeight = 720;
+constexpr int kStartMs = 15000;
+constexpr unsigned kLeft = 272, kRight = 273, kMiddle = 274; // Linux button codes
+
+// One sway for the cases that leave it as they found it.
+class SwaySaver : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        session_ = std::make_unique<HeadlessCompositor>();
+        started_ = session_->start_sway(kWidth, kHeight);
+    }
+    static void TearDownTestSuite() { session_.reset(); }
+    void SetUp() override { ASSERT_TRUE(started_) << "sway did not start with its background" << session_->log(); }
+
+    // Starts `tidefold /s` and waits for its first frames over the background.
+    void start_saver()
+    {
+        ASSERT_TRUE(saver.launch({"/s"}));
+        ASSERT_TRUE(session_->wait_for_change(saver.process(), "", background())) << "the saver never drew" << saver.log();
+        sleep_ms(500);
+        ASSERT_TRUE(saver.running()) << saver.log();
+    }
+    void expect_still_running(const char *after) { EXPECT_EQ(saver.wait_exit(1200), -1) << "the saver closed after " << after; }
+    void expect_closed(const char *after)
+    {
+        EXPECT_EQ(saver.wait_exit(5000), 0) << "the saver did not close with 0 after " << after << saver.log();
+    }
+    static Picture background() { return known_picture(kWidth, kHeight); }
+
+    static std::unique_ptr<HeadlessCompositor> session_;
+    static bool started_;
+    HeadlessCompositor &session = *session_;
+    WaylandSaver saver{*session_};
+};
+
+std::unique_ptr<HeadlessCompositor> SwaySaver::session_;
+bool SwaySaver::started_;
+
+TEST_F(SwaySaver, ShowsTheBackgroundRipplingInPlaceAndAtScale)
+{
+    ASSERT_NO_FATAL_FAILURE(start_saver());
+    expect_rippling_shots([&] { return session.screenshot(); }, background(), "the saver under sway");
+    EXPECT_EQ(session.type({"-k", "Escape"}), 0);
+    expect_closed("a key");
+}
+
+TEST_F(SwaySaver, KeyPressEndsItWithStatusZero)
+{
+    ASSERT_NO_FATAL_FAILURE(start_saver());
+    EXPECT_EQ(session.type({"a"}), 0);
+    expect_closed("a key press");
+}
+
+TEST_F(SwaySaver, EachButtonEndsItWithStatusZero)
+{
+    for (unsigned button : {kLeft, kRight, kMiddle}) {
+        PointerDriver pointer;
+        ASSERT_TRUE(pointer.start(session)) << "no virtual pointer";
+        ASSERT_NO_FATAL_FAILURE(start_saver());
+        ASSERT_TRUE(pointer.button(button, true));
+        expect_closed(("button " + std::to_string(button)).c_str());
+        pointer.button(button, false);
+    }
+}
+
+TEST_F(SwaySaver, TenPixelMoveFromStartKeepsRunningElevenCloses)
+{
+    PointerDriver pointer;
+    ASSERT_TRUE(pointer.start(session)) << "no virtual pointer";
+    ASSERT_NO_FATAL_FAILURE(start_saver());
+    ASSERT_TRUE(pointer.move(4, 6));
+    expect_still_running("a move of 10 pixels");
+    ASSERT_TRUE(pointer.move(-4, -6));
+    expect_still_running("a move back to the start");
+    ASSERT_TRUE(pointer.move(5, 6));
+    expect_closed("a move of 11 pixels");
+}
+
+TEST_F(SwaySaver, KeyReleaseAndWheelDoNotClose)
+{
+    PointerDriver pointer;
+    ASSERT_TRUE(pointer.start(session)) << "no virtual pointer";
+    // "b" goes down before the saver starts and comes up once it runs.
+    Process held;
+    ASSERT_TRUE(session.start_typing(held, {"-P", "b", "-s", "6000", "-p", "b"}));
+    ASSERT_NO_FATAL_FAILURE(start_saver());
+    ASSERT_TRUE(held.running()) << "the saver took too long to start for the key release to reach it";
+    EXPECT_EQ(held.wait_exit(10000), 0);
+    expect_still_running("a key release");
+    ASSERT_TRUE(pointer.wheel(1));
+    ASSERT_TRUE(pointer.wheel(-1));
+    expect_still_running("the wheel");
+    EXPECT_EQ(session.type({"-k", "Return"}), 0);
+    expect_closed("a key after the wheel");
+}
+
+TEST_F(SwaySaver, SigtermEndsItWithStatusZero)
+{
+    ASSERT_NO_FATAL_FAILURE(start_saver());
+    saver.signal(SIGTERM);
+    expect_closed("SIGTERM");
+}
+
+TEST_F(SwaySaver, ConfigurationDialogOkSavesTheSettings)
+{
+    const std::string settings = session.home.home + "/.config/tidefold/registry.ini";
+    ASSERT_TRUE(saver.launch({"/c"}));
+    ASSERT_TRUE(session.wait_for_change(saver.process(), "", background())) << "no dialog appeared" << saver.log();
+    sleep_ms(500);
+    // Enter presses the dialog's default button, OK.
+    EXPECT_EQ(session.type({"-k", "Return"}), 0);
+    EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
+    EXPECT_NE(read_file(settings).find("ripple_speed="), std::string::npos) << "OK saved nothing in " << settings;
+}
+
+// The compositor goes away under the saver, which ends as it does when the X server goes.
+TEST(SwayLost, KillingTheCompositorEndsTheSaverWithStatusOne)
+{
+    HeadlessCompositor session;
+    ASSERT_TRUE(session.start_sway(800, 600)) << session.log();
+    WaylandSaver saver(session);
+    ASSERT_TRUE(saver.launch({"/s"}));
+    ASSERT_TRUE(session.wait_for_change(saver.process(), "", known_picture(800, 600))) << "the saver never drew" << saver.log();
+    session.kill_compositor(SIGKILL);
+    EXPECT_EQ(saver.wait_exit(5000), 1) << saver.log();
+    EXPECT_NE(saver.log().find("tidefold: lost the connection"), std::string::npos) << saver.log();
+    EXPECT_TRUE(saver.all_gone(1000)) << "a saver process outlived the compositor";
+}
+
+// Two outputs of unequal size side by side, each showing its own part of one wide picture.
+class SwayTwoOutputs : public ::testing::Test {
+protected:
+    static constexpr int kRightWidth = 1024, kRightHeight = 768;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(session.start_sway(kWidth, kHeight)) << session.log();
+        right_name = session.add_output(kRightWidth, kRightHeight, kWidth);
+        ASSERT_FALSE(right_name.empty()) << "no second output" << session.log();
+        Picture layout = known_picture(kWidth + kRightWidth, kRightHeight);
+        left = crop(layout, 0, 0, kWidth, kHeight);
+        right = crop(layout, kWidth, 0, kRightWidth, kRightHeight);
+        ASSERT_TRUE(session.set_background("HEADLESS-1", left));
+        ASSERT_TRUE(session.set_background(right_name, right));
+        ASSERT_TRUE(saver.launch({"/s"}));
+        ASSERT_TRUE(session.wait_for_change(saver.process(), "HEADLESS-1", left)) << "the left output never changed" << saver.log();
+        ASSERT_TRUE(session.wait_for_change(saver.process(), right_name, right)) << "the right output never changed" << saver.log();
+        sleep_ms(500);
+    }
+
+    HeadlessCompositor session;
+    WaylandSaver saver{session};
+    std::string right_name;
+    Picture left, right;
+};
+
+TEST_F(SwayTwoOutputs, EachOutputShowsItsOwnPartRippling)
+{
+    expect_rippling_shots([&] { return session.screenshot("HEADLESS-1"); }, left, "the left output");
+    expect_rippling_shots([&] { return session.screenshot(right_name); }, right, "the right output");
+}
+
+TEST_F(SwayTwoOutputs, OneKeyEndsEveryOutputsSaver)
+{
+    EXPECT_EQ(session.type({"a"}), 0);
+    EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
+    EXPECT_TRUE(saver.all_gone(1000)) << "an output's saver outlived the first";
+    EXPECT_LT(session.screenshot(right_name).mean_difference(right), 3) << "the right output still shows a saver";
+}
+
+} // namespace
