@@ -23,6 +23,10 @@ bool g_key_down[256];
 
 WindowRec *g_key_focus = nullptr;
 WindowRec *g_pointer_focus = nullptr;
+// A window the keyboard left, and when (see keyboard_leave).
+constexpr DWORD kLeaveSettleMs = 150;
+WindowRec *g_left_window = nullptr;
+DWORD g_left_at = 0;
 uint32_t g_pointer_serial = 0;
 WPARAM g_buttons = 0; // MK_ bits of the buttons held
 
@@ -72,14 +76,19 @@ void set_activation(WindowRec *w, bool active)
 void keyboard_enter(void *, wl_keyboard *, uint32_t, wl_surface *surface, wl_array *)
 {
     g_key_focus = find_window_surface(surface);
+    if (g_key_focus == g_left_window) g_left_window = nullptr;
     memset(g_key_down, 0, sizeof g_key_down);
     set_activation(g_key_focus, true);
 }
 
-// Another surface took the keyboard (a lock screen, say): the window loses activation.
+// The keyboard left a window. That is a loss of activation when another surface took the
+// keyboard (a lock screen, say), but not when the keyboard itself went away (a virtual keyboard's
+// program ending), which the compositor tells with the same event, just before the seat's
+// capabilities change. So the loss is settled a moment later, unless the keyboard went or came back.
 void keyboard_leave(void *, wl_keyboard *, uint32_t, wl_surface *surface)
 {
-    set_activation(find_window_surface(surface), false);
+    g_left_window = find_window_surface(surface);
+    g_left_at = now_ms();
     g_key_focus = nullptr;
 }
 
@@ -267,7 +276,7 @@ void seat_capabilities_changed(Connection *c, uint32_t caps)
         wl_keyboard_add_listener(c->keyboard, &keyboard_listener, nullptr);
     } else if (!(caps & WL_SEAT_CAPABILITY_KEYBOARD)) {
         release_device(c->keyboard, wl_keyboard_release, wl_keyboard_destroy);
-        g_key_focus = nullptr;
+        g_key_focus = g_left_window = nullptr;
     }
     if ((caps & WL_SEAT_CAPABILITY_POINTER) && !c->pointer) {
         c->pointer = wl_seat_get_pointer(c->seat);
@@ -284,8 +293,17 @@ void release_seat_devices(Connection *c)
     release_device(c->pointer, wl_pointer_release, wl_pointer_destroy);
 }
 
+void settle_keyboard_leave()
+{
+    if (!g_left_window || static_cast<int32_t>(now_ms() - g_left_at) < int32_t(kLeaveSettleMs)) return;
+    WindowRec *w = g_left_window;
+    g_left_window = nullptr;
+    set_activation(w, false);
+}
+
 void forget_input_window(WindowRec *w)
 {
+    if (g_left_window == w) g_left_window = nullptr;
     if (g_key_focus == w) g_key_focus = nullptr;
     if (g_pointer_focus == w) g_pointer_focus = nullptr;
 }
@@ -311,7 +329,7 @@ bool pointer_position(POINT *pt)
 void reset_input()
 {
     free_keymap();
-    g_key_focus = g_pointer_focus = nullptr;
+    g_key_focus = g_pointer_focus = g_left_window = nullptr;
     g_buttons = 0;
     g_position_known = g_anchor_given = g_offset_set = false;
     g_offset = {0, 0};

@@ -392,6 +392,7 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     }
     read_events();
     if (connection_lost() && !g_windows.empty()) drop_windows();
+    settle_keyboard_leave();
     deliver_sent_messages();
     return peek_queued(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg, same_window);
 }

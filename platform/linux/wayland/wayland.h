@@ -119,6 +119,9 @@ void present(WindowRec &rec);
 
 // Input (input.cpp). Where the pointer is in the layout as the saver sees it.
 bool pointer_position(POINT *pt);
+// Called as the queue is read: a window the keyboard left a moment ago, and did not come back
+// to, loses activation (see input.cpp).
+void settle_keyboard_leave();
 // The window is going away: input no longer goes to it.
 void forget_input_window(WindowRec *w);
 // Whether the pointer is hidden over our surfaces (ShowCursor's count below 0), and the call that
