@@ -8,7 +8,6 @@
 namespace platform {
 namespace {
 
-constexpr double kDefaultRate = 60.0;
 // Beyond this much waiting, input that has arrived ends the wait: the closing rules act within
 // about one frame of a 60 Hz monitor even on a slower one.
 constexpr int64_t kInputBoundNs = 16 * 1000000LL;
