@@ -119,3 +119,10 @@ bool WaylandSaver::all_gone(int timeout_ms) const
     }
     return true;
 }
+
+bool WaylandSaver::end_all()
+{
+    for (pid_t p : processes()) kill(p, SIGKILL);
+    process_.wait_exit(1000);
+    return all_gone(1000);
+}

@@ -93,6 +93,8 @@ public:
     std::vector<pid_t> processes() const;
     // Waits up to timeout_ms for no tidefold process of this session to be left.
     bool all_gone(int timeout_ms) const;
+    // Kills every tidefold process of this session; whether they were gone within a second.
+    bool end_all();
     std::string log() const { return session_.home.log("tidefold.log"); }
 
 private:

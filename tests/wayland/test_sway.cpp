@@ -25,6 +25,8 @@ protected:
     }
     static void TearDownTestSuite() { session_.reset(); }
     void SetUp() override { ASSERT_TRUE(started_) << "sway did not start with its background" << session_->log(); }
+    // A case that failed may leave savers behind; the next one needs the background back.
+    void TearDown() override { EXPECT_TRUE(saver.end_all()) << "a saver outlived SIGKILL"; }
 
     // Starts `tidefold /s` and waits for its first frames over the background.
     void start_saver()
