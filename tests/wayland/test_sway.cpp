@@ -100,6 +100,7 @@ TEST_F(SwaySaver, KeyReleaseAndWheelDoNotClose)
     // "b" goes down before the saver starts and comes up once it runs.
     Process held;
     ASSERT_TRUE(session.start_typing(held, {"-P", "b", "-s", "6000", "-p", "b"}));
+    sleep_ms(1000); // wtype's pause, then the press
     ASSERT_NO_FATAL_FAILURE(start_saver());
     ASSERT_TRUE(held.running()) << "the saver took too long to start for the key release to reach it";
     EXPECT_EQ(held.wait_exit(10000), 0);
