@@ -84,13 +84,13 @@ bool PointerDriver::read_line(std::string &line, int timeout_ms)
     }
 }
 
-bool WaylandSaver::launch(const std::vector<std::string> &args)
+bool WaylandSaver::launch(const std::vector<std::string> &args, const std::vector<std::string> &extra_env)
 {
-    std::vector<std::string> argv = {session_.home.exe};
+    std::vector<std::string> argv = {session_.home.exe}, env = session_.client_env();
     argv.insert(argv.end(), args.begin(), args.end());
+    env.insert(env.end(), extra_env.begin(), extra_env.end());
     unlink((session_.home.home + "/tidefold.log").c_str());
-    return process_.start(argv, session_.client_env(), true, session_.home.user, session_.home.home + "/tidefold.log",
-                          session_.home.home);
+    return process_.start(argv, env, true, session_.home.user, session_.home.home + "/tidefold.log", session_.home.home);
 }
 
 std::vector<pid_t> WaylandSaver::processes() const
@@ -118,4 +118,11 @@ bool WaylandSaver::all_gone(int timeout_ms) const
         sleep_ms(20);
     }
     return true;
+}
+
+bool WaylandSaver::end_all()
+{
+    for (pid_t p : processes()) kill(p, SIGKILL);
+    process_.wait_exit(1000);
+    return all_gone(1000);
 }

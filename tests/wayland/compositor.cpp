@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kStartMs = 10000;
+constexpr int kStartMs = 15000;
 
 // Reads a binary PPM (P6, maxval 255) into a picture; empty on any other content.
 Picture read_ppm(const std::string &path)
@@ -98,10 +98,17 @@ bool HeadlessCompositor::start_weston(int width, int height)
     std::vector<std::string> env = {"HOME=" + home.home, "PATH=/usr/bin:/bin", "XDG_RUNTIME_DIR=" + runtime_dir};
     // --debug offers the debug streams, the scene graph among them; without --idle-time=0 weston
     // would cover everything with its lock screen after five minutes.
-    return compositor_.start({"weston", "--backend=headless-backend.so", "--use-pixman", "--debug", "--idle-time=0",
-                              "--width=" + std::to_string(width), "--height=" + std::to_string(height)},
-                             env, true, home.user, home.home + "/compositor.log") &&
-           wait_for_socket(kStartMs);
+    if (!compositor_.start({"weston", "--backend=headless-backend.so", "--use-pixman", "--debug", "--idle-time=0",
+                            "--width=" + std::to_string(width), "--height=" + std::to_string(height)},
+                           env, true, home.user, home.home + "/compositor.log") ||
+        !wait_for_socket(kStartMs))
+        return false;
+    // The socket comes before the shell: the session is ready once the shell's background is up.
+    for (int waited = 0; scene_graph().find("background for output") == std::string::npos; waited += 100) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(100);
+    }
+    return true;
 }
 
 HeadlessCompositor::~HeadlessCompositor()
@@ -187,8 +194,9 @@ Picture HeadlessCompositor::screenshot(const std::string &output)
 
 bool HeadlessCompositor::wait_for_change(Process &client, const std::string &output, const Picture &picture)
 {
-    for (int waited = 0; screenshot(output).mean_difference(picture) < 3; waited += 100) {
-        if (waited >= 15000 || !client.running()) return false;
+    // grim gives back exactly what swaybg drew, so any drawing over it shows.
+    for (int waited = 0; screenshot(output).mean_difference(picture) < 1; waited += 100) {
+        if (waited >= kStartMs || !client.running()) return false;
         sleep_ms(100);
     }
     return true;

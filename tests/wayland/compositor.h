@@ -30,8 +30,9 @@ public:
     // Waits up to 15 s for the output ("": all of them) to show something other than picture
     // while client runs.
     bool wait_for_change(Process &client, const std::string &output, const Picture &picture);
-    // Runs wtype with these arguments after its half-second pause (the client has to bind the new
-    // keyboard first); gives its exit status.
+    // Runs wtype with these arguments after its half-second pause; gives its exit status. Each run
+    // brings a keyboard of its own and takes it away when it ends, so the seat's keyboard comes and
+    // goes: a client has to get a new wl_keyboard each time, hence the pause.
     int type(const std::vector<std::string> &wtype_args);
     // Starts wtype with these arguments and leaves it running.
     bool start_typing(Process &wtype, const std::vector<std::string> &wtype_args);
@@ -81,7 +82,8 @@ private:
 class WaylandSaver {
 public:
     explicit WaylandSaver(HeadlessCompositor &session) : session_(session) {}
-    bool launch(const std::vector<std::string> &args);
+    // Starts tidefold with args and the session's environment, plus extra_env (NAME=value).
+    bool launch(const std::vector<std::string> &args, const std::vector<std::string> &extra_env = {});
     int wait_exit(int timeout_ms) { return process_.wait_exit(timeout_ms); }
     bool running() { return process_.running(); }
     void signal(int sig) { process_.signal(sig); }
@@ -91,6 +93,8 @@ public:
     std::vector<pid_t> processes() const;
     // Waits up to timeout_ms for no tidefold process of this session to be left.
     bool all_gone(int timeout_ms) const;
+    // Kills every tidefold process of this session; whether they were gone within a second.
+    bool end_all();
     std::string log() const { return session_.home.log("tidefold.log"); }
 
 private:

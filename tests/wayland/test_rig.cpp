@@ -4,7 +4,8 @@
 
 #include "compositor.h"
 
-#include <regex>
+#include <cstdio>
+#include <sstream>
 
 namespace {
 
@@ -12,9 +13,12 @@ namespace {
 std::vector<std::pair<double, double>> motions(const std::string &log)
 {
     std::vector<std::pair<double, double>> found;
-    std::regex motion(R"(motion time: \d+, x: ([-\d.]+), y: ([-\d.]+))");
-    for (std::sregex_iterator m(log.begin(), log.end(), motion), end; m != end; ++m)
-        found.push_back({std::stod((*m)[1]), std::stod((*m)[2])});
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        unsigned time;
+        double x, y;
+        if (sscanf(line.c_str(), "motion time: %u, x: %lf, y: %lf", &time, &x, &y) == 3) found.push_back({x, y});
+    }
     return found;
 }
 
