@@ -71,7 +71,7 @@ TEST_F(SwaySaver, KeyPressEndsItWithStatusZero)
 TEST_F(SwaySaver, EachButtonEndsItWithStatusZero)
 {
     for (unsigned button : {kLeft, kRight, kMiddle}) {
-        PointerDriver pointer;
+        InputDriver pointer;
         ASSERT_TRUE(pointer.start(session)) << "no virtual pointer";
         ASSERT_NO_FATAL_FAILURE(start_saver());
         ASSERT_TRUE(pointer.button(button, true));
@@ -82,7 +82,7 @@ TEST_F(SwaySaver, EachButtonEndsItWithStatusZero)
 
 TEST_F(SwaySaver, TenPixelMoveFromStartKeepsRunningElevenCloses)
 {
-    PointerDriver pointer;
+    InputDriver pointer;
     ASSERT_TRUE(pointer.start(session)) << "no virtual pointer";
     ASSERT_NO_FATAL_FAILURE(start_saver());
     ASSERT_TRUE(pointer.move(4, 6));
@@ -95,7 +95,7 @@ TEST_F(SwaySaver, TenPixelMoveFromStartKeepsRunningElevenCloses)
 
 TEST_F(SwaySaver, KeyReleaseAndWheelDoNotClose)
 {
-    PointerDriver pointer;
+    InputDriver pointer;
     ASSERT_TRUE(pointer.start(session)) << "no virtual pointer";
     // "b" goes down before the saver starts and comes up once it runs.
     Process held;
@@ -122,11 +122,13 @@ TEST_F(SwaySaver, SigtermEndsItWithStatusZero)
 TEST_F(SwaySaver, ConfigurationDialogOkSavesTheSettings)
 {
     const std::string settings = session.home.home + "/.config/tidefold/registry.ini";
+    InputDriver input;
+    ASSERT_TRUE(input.start(session)) << "no virtual keyboard";
     ASSERT_TRUE(saver.launch({"/c"}));
     ASSERT_TRUE(session.wait_for_change(saver.process(), "", background())) << "no dialog appeared" << saver.log();
     sleep_ms(500);
     // Enter presses the dialog's default button, OK.
-    EXPECT_EQ(session.type({"-k", "Return"}), 0);
+    ASSERT_TRUE(input.key("Return"));
     EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
     EXPECT_NE(read_file(settings).find("ripple_speed="), std::string::npos) << "OK saved nothing in " << settings;
 }
