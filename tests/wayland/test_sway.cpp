@@ -36,7 +36,10 @@ protected:
         sleep_ms(500);
         ASSERT_TRUE(saver.running()) << saver.log();
     }
-    void expect_still_running(const char *after) { EXPECT_EQ(saver.wait_exit(1200), -1) << "the saver closed after " << after; }
+    void expect_still_running(const char *after)
+    {
+        EXPECT_EQ(saver.wait_exit(1200), -1) << "the saver closed after " << after;
+    }
     void expect_closed(const char *after)
     {
         EXPECT_EQ(saver.wait_exit(5000), 0) << "the saver did not close with 0 after " << after << saver.log();
@@ -148,7 +151,8 @@ TEST(SwayLost, KillingTheCompositorEndsTheSaverWithStatusOne)
     ASSERT_TRUE(session.start_sway(800, 600)) << session.log();
     WaylandSaver saver(session);
     ASSERT_TRUE(saver.launch({"/s"}));
-    ASSERT_TRUE(session.wait_for_change(saver.process(), "", known_picture(800, 600))) << "the saver never drew" << saver.log();
+    ASSERT_TRUE(session.wait_for_change(saver.process(), "", known_picture(800, 600)))
+        << "the saver never drew" << saver.log();
     session.kill_compositor(SIGKILL);
     EXPECT_EQ(saver.wait_exit(5000), 1) << saver.log();
     EXPECT_NE(saver.log().find("tidefold: lost the connection"), std::string::npos) << saver.log();
@@ -171,8 +175,10 @@ protected:
         ASSERT_TRUE(session.set_background("HEADLESS-1", left));
         ASSERT_TRUE(session.set_background(right_name, right));
         ASSERT_TRUE(saver.launch({"/s"}));
-        ASSERT_TRUE(session.wait_for_change(saver.process(), "HEADLESS-1", left)) << "the left output never changed" << saver.log();
-        ASSERT_TRUE(session.wait_for_change(saver.process(), right_name, right)) << "the right output never changed" << saver.log();
+        ASSERT_TRUE(session.wait_for_change(saver.process(), "HEADLESS-1", left))
+            << "the left output never changed" << saver.log();
+        ASSERT_TRUE(session.wait_for_change(saver.process(), right_name, right))
+            << "the right output never changed" << saver.log();
         sleep_ms(1000);
     }
 
