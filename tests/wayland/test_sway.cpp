@@ -125,6 +125,7 @@ TEST_F(SwaySaver, SigtermEndsItWithStatusZero)
 TEST_F(SwaySaver, ConfigurationDialogOkSavesTheSettings)
 {
     const std::string settings = session.home.home + "/.config/tidefold/registry.ini";
+    unlink(settings.c_str());
     InputDriver input;
     ASSERT_TRUE(input.start(session)) << "no virtual keyboard";
     ASSERT_TRUE(saver.launch({"/c"}));
