@@ -23,9 +23,9 @@ std::string real_path(const std::string &path)
 
 } // namespace
 
-bool PointerDriver::start(HeadlessCompositor &session)
+bool InputDriver::start(HeadlessCompositor &session)
 {
-    std::string exe = session.home.for_user(WL_POINTER_DRIVER);
+    std::string exe = session.home.for_user(WL_INPUT_DRIVER);
     std::vector<std::string> env = session.client_env();
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return false;
@@ -49,7 +49,7 @@ bool PointerDriver::start(HeadlessCompositor &session)
     return pid_ > 0 && read_line(line, 5000) && line == "ready";
 }
 
-PointerDriver::~PointerDriver()
+InputDriver::~InputDriver()
 {
     if (to_ >= 0) close(to_); // end of input: the driver lets its pointer go and ends
     if (from_ >= 0) close(from_);
@@ -60,13 +60,13 @@ PointerDriver::~PointerDriver()
     }
 }
 
-bool PointerDriver::send(const std::string &command)
+bool InputDriver::send(const std::string &command)
 {
     std::string text = command + "\n", line;
     return write(to_, text.data(), text.size()) == ssize_t(text.size()) && read_line(line, 5000) && line == "ok";
 }
 
-bool PointerDriver::read_line(std::string &line, int timeout_ms)
+bool InputDriver::read_line(std::string &line, int timeout_ms)
 {
     for (;;) {
         size_t end = pending_.find('\n');

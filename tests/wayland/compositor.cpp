@@ -26,7 +26,8 @@ Picture read_ppm(const std::string &path)
     if (!in.read(reinterpret_cast<char *>(rgb.data()), (std::streamsize)rgb.size())) return p;
     p.width = width;
     p.height = height;
-    for (size_t i = 0; i < rgb.size(); i += 3) p.pixels.push_back(unsigned(rgb[i]) << 16 | unsigned(rgb[i + 1]) << 8 | rgb[i + 2]);
+    for (size_t i = 0; i < rgb.size(); i += 3)
+        p.pixels.push_back(unsigned(rgb[i]) << 16 | unsigned(rgb[i + 1]) << 8 | rgb[i + 2]);
     return p;
 }
 

@@ -1,8 +1,8 @@
 // Harness for the Wayland tests: a private headless compositor (sway, or weston for the path
 // without layer shell and screencopy) run as "nobody", which both refuse or dislike root, with a
-// private home and runtime folder; screenshots with grim, keys with wtype, the pointer through a
-// virtual-pointer client of our own, and tidefold started beside them with only the Wayland
-// session in its environment.
+// private home and runtime folder; screenshots with grim, keys with wtype, the pointer (and keys
+// for GTK) through a client of our own with virtual devices, and tidefold started beside them with
+// only the Wayland session in its environment.
 #pragma once
 
 #include "host_home.h"
@@ -59,16 +59,18 @@ private:
     std::string ipc_socket_;
 };
 
-// A virtual pointer on the session's seat, kept for the whole case (the compositor drops the
-// pointer when its client goes).
-class PointerDriver {
+// A virtual pointer and keyboard on the session's seat, kept for the whole case (the compositor
+// drops the devices when their client goes). Unlike wtype's keys, the keyboard's reach GTK.
+class InputDriver {
 public:
     bool start(HeadlessCompositor &session);
-    ~PointerDriver();
+    ~InputDriver();
     bool move(int dx, int dy) { return send("move " + std::to_string(dx) + " " + std::to_string(dy)); }
     bool button(unsigned code, bool pressed) { return send("button " + std::to_string(code) + (pressed ? " 1" : " 0")); }
     bool click(unsigned code) { return button(code, true) && button(code, false); }
     bool wheel(int steps) { return send("wheel " + std::to_string(steps)); }
+    // Presses and releases the key of an XKB keysym name ("Return").
+    bool key(const std::string &name) { return send("key " + name); }
 
 private:
     bool send(const std::string &command);

@@ -1,5 +1,5 @@
 // The rig the saver's tests stand on, with a plain client in the saver's place: keys typed with
-// wtype and the virtual pointer's motion, buttons and wheel reach weston's event demo under sway.
+// wtype and the input driver's motion, buttons, wheel and keys reach weston's event demo under sway.
 #include <gtest/gtest.h>
 
 #include "compositor.h"
@@ -22,21 +22,22 @@ std::vector<std::pair<double, double>> motions(const std::string &log)
     return found;
 }
 
-TEST(SwayRig, KeysAndTheVirtualPointerReachAPlainClient)
+TEST(SwayRig, KeysAndTheVirtualDevicesReachAPlainClient)
 {
     HeadlessCompositor session;
     ASSERT_TRUE(session.start_sway(800, 600)) << session.log();
-    PointerDriver pointer;
-    ASSERT_TRUE(pointer.start(session)) << "no virtual pointer";
+    InputDriver input;
+    ASSERT_TRUE(input.start(session)) << "no virtual pointer or keyboard";
     Process demo;
     const std::string log = session.home.home + "/demo.log";
     ASSERT_TRUE(demo.start({"stdbuf", "-oL", "weston-eventdemo", "--log-key", "--log-button", "--log-axis", "--log-motion"},
                            session.client_env(), true, session.home.user, log, session.home.home));
     ASSERT_TRUE(session.wait_for_change(demo, "", known_picture(800, 600))) << "the event demo never showed";
-    ASSERT_TRUE(pointer.move(5, 5));
-    ASSERT_TRUE(pointer.move(11, -3));
-    ASSERT_TRUE(pointer.click(273));
-    ASSERT_TRUE(pointer.wheel(1));
+    ASSERT_TRUE(input.move(5, 5));
+    ASSERT_TRUE(input.move(11, -3));
+    ASSERT_TRUE(input.click(273));
+    ASSERT_TRUE(input.wheel(1));
+    ASSERT_TRUE(input.key("b"));
     EXPECT_EQ(session.type({"a"}), 0);
     sleep_ms(300);
     std::string text = read_file(log);
@@ -47,6 +48,7 @@ TEST(SwayRig, KeysAndTheVirtualPointerReachAPlainClient)
     EXPECT_NE(text.find("button: 273, state: pressed"), std::string::npos) << text;
     EXPECT_NE(text.find("button: 273, state: released"), std::string::npos) << text;
     EXPECT_NE(text.find("axis: vertical, value: 15.0"), std::string::npos) << text;
+    EXPECT_NE(text.find("unicode: 98, state: pressed"), std::string::npos) << text;
     EXPECT_NE(text.find("unicode: 97, state: pressed"), std::string::npos) << text;
 }
 

@@ -36,7 +36,10 @@ protected:
         sleep_ms(500);
         ASSERT_TRUE(saver.running()) << saver.log();
     }
-    void expect_still_running(const char *after) { EXPECT_EQ(saver.wait_exit(1200), -1) << "the saver closed after " << after; }
+    void expect_still_running(const char *after)
+    {
+        EXPECT_EQ(saver.wait_exit(1200), -1) << "the saver closed after " << after;
+    }
     void expect_closed(const char *after)
     {
         EXPECT_EQ(saver.wait_exit(5000), 0) << "the saver did not close with 0 after " << after << saver.log();
@@ -71,7 +74,7 @@ TEST_F(SwaySaver, KeyPressEndsItWithStatusZero)
 TEST_F(SwaySaver, EachButtonEndsItWithStatusZero)
 {
     for (unsigned button : {kLeft, kRight, kMiddle}) {
-        PointerDriver pointer;
+        InputDriver pointer;
         ASSERT_TRUE(pointer.start(session)) << "no virtual pointer";
         ASSERT_NO_FATAL_FAILURE(start_saver());
         ASSERT_TRUE(pointer.button(button, true));
@@ -82,7 +85,7 @@ TEST_F(SwaySaver, EachButtonEndsItWithStatusZero)
 
 TEST_F(SwaySaver, TenPixelMoveFromStartKeepsRunningElevenCloses)
 {
-    PointerDriver pointer;
+    InputDriver pointer;
     ASSERT_TRUE(pointer.start(session)) << "no virtual pointer";
     ASSERT_NO_FATAL_FAILURE(start_saver());
     ASSERT_TRUE(pointer.move(4, 6));
@@ -95,7 +98,7 @@ TEST_F(SwaySaver, TenPixelMoveFromStartKeepsRunningElevenCloses)
 
 TEST_F(SwaySaver, KeyReleaseAndWheelDoNotClose)
 {
-    PointerDriver pointer;
+    InputDriver pointer;
     ASSERT_TRUE(pointer.start(session)) << "no virtual pointer";
     // "b" goes down before the saver starts and comes up once it runs.
     Process held;
@@ -122,11 +125,14 @@ TEST_F(SwaySaver, SigtermEndsItWithStatusZero)
 TEST_F(SwaySaver, ConfigurationDialogOkSavesTheSettings)
 {
     const std::string settings = session.home.home + "/.config/tidefold/registry.ini";
+    unlink(settings.c_str());
+    InputDriver input;
+    ASSERT_TRUE(input.start(session)) << "no virtual keyboard";
     ASSERT_TRUE(saver.launch({"/c"}));
     ASSERT_TRUE(session.wait_for_change(saver.process(), "", background())) << "no dialog appeared" << saver.log();
     sleep_ms(500);
     // Enter presses the dialog's default button, OK.
-    EXPECT_EQ(session.type({"-k", "Return"}), 0);
+    ASSERT_TRUE(input.key("Return"));
     EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
     EXPECT_NE(read_file(settings).find("ripple_speed="), std::string::npos) << "OK saved nothing in " << settings;
 }
@@ -146,7 +152,8 @@ TEST(SwayLost, KillingTheCompositorEndsTheSaverWithStatusOne)
     ASSERT_TRUE(session.start_sway(800, 600)) << session.log();
     WaylandSaver saver(session);
     ASSERT_TRUE(saver.launch({"/s"}));
-    ASSERT_TRUE(session.wait_for_change(saver.process(), "", known_picture(800, 600))) << "the saver never drew" << saver.log();
+    ASSERT_TRUE(session.wait_for_change(saver.process(), "", known_picture(800, 600)))
+        << "the saver never drew" << saver.log();
     session.kill_compositor(SIGKILL);
     EXPECT_EQ(saver.wait_exit(5000), 1) << saver.log();
     EXPECT_NE(saver.log().find("tidefold: lost the connection"), std::string::npos) << saver.log();
@@ -169,8 +176,10 @@ protected:
         ASSERT_TRUE(session.set_background("HEADLESS-1", left));
         ASSERT_TRUE(session.set_background(right_name, right));
         ASSERT_TRUE(saver.launch({"/s"}));
-        ASSERT_TRUE(session.wait_for_change(saver.process(), "HEADLESS-1", left)) << "the left output never changed" << saver.log();
-        ASSERT_TRUE(session.wait_for_change(saver.process(), right_name, right)) << "the right output never changed" << saver.log();
+        ASSERT_TRUE(session.wait_for_change(saver.process(), "HEADLESS-1", left))
+            << "the left output never changed" << saver.log();
+        ASSERT_TRUE(session.wait_for_change(saver.process(), right_name, right))
+            << "the right output never changed" << saver.log();
         sleep_ms(1000);
     }
 

@@ -21,20 +21,37 @@ std::string toplevel_place(const std::string &graph, pid_t pid)
     return graph.substr(place, graph.find('\n', place) - place);
 }
 
+const std::string kWholeOutput = "(0, 0) -> (" + std::to_string(kWidth) + ", " + std::to_string(kHeight) + ")";
+
+// Waits up to 15 s for a toplevel of client to cover the output; where its first toplevel lies.
+std::string wait_for_cover(HeadlessCompositor &session, Process &client)
+{
+    std::string place;
+    for (int waited = 0; (place = toplevel_place(session.scene_graph(), client.pid())) != kWholeOutput; waited += 200) {
+        if (waited >= 15000 || !client.running()) break;
+        sleep_ms(200);
+    }
+    return place;
+}
+
+// The rig itself: a plain fullscreen client is seen covering the output.
+TEST(WestonRig, AFullscreenClientIsSeenCoveringTheOutput)
+{
+    HeadlessCompositor session;
+    ASSERT_TRUE(session.start_weston(kWidth, kHeight)) << session.log();
+    Process client;
+    ASSERT_TRUE(client.start({"weston-simple-egl", "-f"}, session.client_env(), true, session.home.user));
+    EXPECT_EQ(wait_for_cover(session, client), kWholeOutput) << session.scene_graph();
+}
+
 TEST(WestonSaver, CoversTheOutputWithAFullscreenToplevelAndEndsOnSigterm)
 {
     HeadlessCompositor session;
     ASSERT_TRUE(session.start_weston(kWidth, kHeight)) << session.log();
     WaylandSaver saver(session);
     ASSERT_TRUE(saver.launch({"/s"}));
-    const std::string whole_output = "(0, 0) -> (" + std::to_string(kWidth) + ", " + std::to_string(kHeight) + ")";
-    std::string place;
-    for (int waited = 0; (place = toplevel_place(session.scene_graph(), saver.pid())) != whole_output; waited += 200) {
-        if (waited >= 15000 || !saver.running()) break;
-        sleep_ms(200);
-    }
-    EXPECT_EQ(place, whole_output) << "no toplevel of the saver covers the output\n"
-                                   << session.scene_graph() << saver.log();
+    EXPECT_EQ(wait_for_cover(session, saver.process()), kWholeOutput) << "no toplevel of the saver covers the output\n"
+                                                                       << session.scene_graph() << saver.log();
     EXPECT_EQ(saver.wait_exit(1000), -1) << "the saver ended by itself" << saver.log();
     saver.signal(SIGTERM);
     EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
