@@ -9,6 +9,7 @@
 #include "rippling.h"
 
 #include <memory>
+#include <sstream>
 
 namespace {
 
@@ -29,9 +30,9 @@ protected:
     void TearDown() override { EXPECT_TRUE(saver.end_all()) << "a saver outlived SIGKILL"; }
 
     // Starts `tidefold /s` and waits for its first frames over the background.
-    void start_saver()
+    void start_saver(const std::vector<std::string> &extra_env = {})
     {
-        ASSERT_TRUE(saver.launch({"/s"}));
+        ASSERT_TRUE(saver.launch({"/s"}, extra_env));
         ASSERT_TRUE(session_->wait_for_change(saver.process(), "", background())) << "the saver never drew" << saver.log();
         sleep_ms(500);
         ASSERT_TRUE(saver.running()) << saver.log();
@@ -81,6 +82,30 @@ TEST_F(SwaySaver, EachButtonEndsItWithStatusZero)
         expect_closed(("button " + std::to_string(button)).c_str());
         pointer.button(button, false);
     }
+}
+
+// The client's protocol log: once the pointer enters the saver's surface, the saver answers that
+// enter (by its serial) with no cursor image at all.
+TEST_F(SwaySaver, PointerIsHiddenOverTheSaver)
+{
+    InputDriver pointer;
+    ASSERT_TRUE(pointer.start(session)) << "no virtual pointer";
+    ASSERT_NO_FATAL_FAILURE(start_saver({"WAYLAND_DEBUG=1"}));
+    ASSERT_TRUE(pointer.move(1, 0));
+    expect_still_running("a move of 1 pixel");
+    std::istringstream lines(saver.log());
+    std::string line, serial;
+    bool hidden = false;
+    while (std::getline(lines, line)) {
+        size_t enter = line.find(".enter(");
+        if (line.find(" wl_pointer@") != std::string::npos && enter != std::string::npos && line.find("->") == std::string::npos)
+            serial = line.substr(enter + 7, line.find(',', enter) - enter - 7);
+        if (!serial.empty() && line.find("-> wl_pointer@") != std::string::npos &&
+            line.find(".set_cursor(" + serial + ", nil, 0, 0)") != std::string::npos)
+            hidden = true;
+    }
+    ASSERT_FALSE(serial.empty()) << "the pointer never entered the saver";
+    EXPECT_TRUE(hidden) << "no empty cursor for the enter with serial " << serial;
 }
 
 TEST_F(SwaySaver, TenPixelMoveFromStartKeepsRunningElevenCloses)
