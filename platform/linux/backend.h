@@ -3,6 +3,7 @@
 // Internal to platform/linux and its tests; the program itself sees only win32.h.
 #pragma once
 
+#include "bitmaps.h"
 #include "win32.h"
 
 namespace platform {
@@ -15,6 +16,8 @@ struct Backend {
     bool (*connect)();
     // Whether a connection in use broke (the server went away).
     bool (*lost)();
+    // BitBlt from a window DC (the desktop's, for the photograph) into the block of dst at x, y.
+    bool (*copy_from_screen)(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
 #define TIDEFOLD_BACKEND_CALL(ret, name, params, args) ret(WINAPI *name) params;
 #include "backend_calls.h"
 #undef TIDEFOLD_BACKEND_CALL

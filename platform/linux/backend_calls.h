@@ -15,8 +15,6 @@ TIDEFOLD_BACKEND_CALL(BOOL, GetWindowRect, (HWND hWnd, LPRECT lpRect), (hWnd, lp
 TIDEFOLD_BACKEND_CALL(BOOL, GetClientRect, (HWND hWnd, LPRECT lpRect), (hWnd, lpRect))
 TIDEFOLD_BACKEND_CALL(BOOL, ShowWindow, (HWND hWnd, int nCmdShow), (hWnd, nCmdShow))
 TIDEFOLD_BACKEND_CALL(BOOL, UpdateWindow, (HWND hWnd), (hWnd))
-TIDEFOLD_BACKEND_CALL(LRESULT, DefWindowProcA, (HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam),
-                      (hWnd, Msg, wParam, lParam))
 TIDEFOLD_BACKEND_CALL(BOOL, PostMessageA, (HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam),
                       (hWnd, Msg, wParam, lParam))
 TIDEFOLD_BACKEND_CALL(BOOL, PeekMessageA,
@@ -30,8 +28,6 @@ TIDEFOLD_BACKEND_CALL(HDC, GetDC, (HWND hWnd), (hWnd))
 TIDEFOLD_BACKEND_CALL(int, ReleaseDC, (HWND hWnd, HDC hDC), (hWnd, hDC))
 // gdi: the screen, pixel formats
 TIDEFOLD_BACKEND_CALL(int, GetDeviceCaps, (HDC hdc, int index), (hdc, index))
-TIDEFOLD_BACKEND_CALL(BOOL, BitBlt, (HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop),
-                      (hdc, x, y, cx, cy, hdcSrc, x1, y1, rop))
 TIDEFOLD_BACKEND_CALL(int, ChoosePixelFormat, (HDC hdc, const PIXELFORMATDESCRIPTOR *ppfd), (hdc, ppfd))
 TIDEFOLD_BACKEND_CALL(BOOL, SetPixelFormat, (HDC hdc, int format, const PIXELFORMATDESCRIPTOR *ppfd),
                       (hdc, format, ppfd))

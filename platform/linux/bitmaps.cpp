@@ -1,6 +1,7 @@
 // Device contexts and memory bitmaps, and the GDI calls that need no display server.
 #include "bitmaps.h"
 
+#include "backend.h"
 #include "resources.h"
 
 #include <algorithm>
@@ -284,3 +285,17 @@ HBITMAP WINAPI LoadBitmapA(HINSTANCE, LPCSTR lpBitmapName)
     return bitmap_from_dib(data, size);
 }
 
+BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop)
+{
+    DcRec *dst = find_dc(hdc);
+    DcRec *src = find_dc(hdcSrc);
+    if (!dst || !src || rop != SRCCOPY || cx < 0 || cy < 0) return FALSE;
+    // Only copies into a memory DC are offered: the saver only ever photographs the screen.
+    BitmapRec *target = dst->memory ? find_bitmap(dst->bitmap) : nullptr;
+    if (!target) return FALSE;
+    if (src->memory) {
+        BitmapRec *from = find_bitmap(src->bitmap);
+        return from && copy_bitmap(*from, x1, y1, *target, x, y, cx, cy);
+    }
+    return platform::backend().copy_from_screen(*src, x1, y1, *target, x, y, cx, cy);
+}

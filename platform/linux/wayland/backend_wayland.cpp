@@ -7,6 +7,7 @@ const Backend wayland_backend = {
     "wayland",
     [] { return wl::connection() != nullptr; },
     wl::connection_lost,
+    wl::copy_from_screen,
 #define TIDEFOLD_BACKEND_CALL(ret, name, params, args) wl::api::name,
 #include "backend_calls.h"
 #undef TIDEFOLD_BACKEND_CALL

@@ -46,29 +46,18 @@ bool photograph_area(int x, int y, BitmapRec &dst, int dx, int dy, int w, int h)
 
 } // namespace
 
+// A window's own contents are what the program drew there; only the desktop is photographed.
+bool copy_from_screen(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy)
+{
+    return !src.hwnd && photograph_area(x1, y1, dst, x, y, cx, cy);
+}
+
 namespace api {
 
 int WINAPI GetDeviceCaps(HDC hdc, int index)
 {
     if (!find_dc(hdc)) return 0;
     return index == BITSPIXEL ? 24 : 0;
-}
-
-BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop)
-{
-    DcRec *dst = find_dc(hdc);
-    DcRec *src = find_dc(hdcSrc);
-    if (!dst || !src || rop != SRCCOPY || cx < 0 || cy < 0) return FALSE;
-    // Only copies into a memory DC are offered: the saver only ever photographs the screen.
-    BitmapRec *target = dst->memory ? find_bitmap(dst->bitmap) : nullptr;
-    if (!target) return FALSE;
-    if (src->memory) {
-        BitmapRec *from = find_bitmap(src->bitmap);
-        return from && copy_bitmap(*from, x1, y1, *target, x, y, cx, cy);
-    }
-    // A window's own contents are what the program drew there; only the desktop is photographed.
-    if (src->hwnd) return FALSE;
-    return photograph_area(x1, y1, *target, x, y, cx, cy);
 }
 
 } // namespace api

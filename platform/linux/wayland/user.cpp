@@ -280,30 +280,10 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     wl_surface_commit(w.surface);
     round_trip();
 
-    CREATESTRUCTA cs = {};
-    cs.lpCreateParams = lpParam;
-    cs.hInstance = hInstance;
-    cs.hMenu = hMenu;
-    cs.cx = w.width;
-    cs.cy = w.height;
-    cs.x = X;
-    cs.y = Y;
-    cs.style = static_cast<LONG>(dwStyle);
-    cs.lpszName = lpWindowName;
-    cs.lpszClass = lpClassName;
-    cs.dwExStyle = dwExStyle;
-    // Creation and the first size reach the procedure before anything is drawn, so a photograph
-    // of the output taken while handling them does not see the window itself.
-    WNDPROC proc = w.proc;
-    if (proc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
-        if (find_window(hwnd)) api::DestroyWindow(hwnd);
-        return nullptr;
-    }
+    CREATESTRUCTA cs = creation_params(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, w.width, w.height,
+                                       nullptr, hMenu, hInstance, lpParam);
+    if (!deliver_creation(hwnd, w.proc, &cs)) return nullptr;
     WindowRec *r = find_window(hwnd);
-    if (!r) return nullptr;
-    proc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r->width, r->height));
-    r = find_window(hwnd);
-    if (!r) return nullptr;
     if (dwStyle & WS_VISIBLE) set_visible(*r, true);
     return hwnd;
 }
@@ -355,20 +335,6 @@ BOOL WINAPI UpdateWindow(HWND hWnd)
     if (!find_window(hWnd)) return FALSE;
     if (Connection *c = connection()) wl_display_flush(c->display);
     return TRUE;
-}
-
-LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM)
-{
-    switch (Msg) {
-    case WM_CLOSE:
-        api::DestroyWindow(hWnd);
-        return 0;
-    case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == SC_CLOSE && find_window(hWnd)) call_proc(hWnd, WM_CLOSE, 0, 0);
-        return 0;
-    default:
-        return 0;
-    }
 }
 
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)

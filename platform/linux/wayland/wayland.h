@@ -95,6 +95,7 @@ struct WindowRec {
     int pixel_format = 0;
     wl_egl_window *egl_window = nullptr;
     EGLSurface egl_surface = EGL_NO_SURFACE;
+    bool swap_interval_set = false;
 };
 WindowRec *find_window(HWND hwnd);
 WindowRec *find_window_surface(wl_surface *surface);
@@ -129,6 +130,9 @@ void forget_input_window(WindowRec *w);
 bool cursor_hidden();
 void cursor_visibility_changed();
 void reset_input();
+
+// BitBlt from the desktop DC: the photograph of the output under the area (gdi.cpp).
+bool copy_from_screen(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
 
 // Closes the connection (connection.cpp; a broken one is only let go).
 void close_connection();

@@ -231,7 +231,11 @@ BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC hglrc)
     WindowRec *w = dc && !dc->memory ? find_window(dc->hwnd) : nullptr;
     if (!ctx || !w || w->pixel_format != ctx->format || !ensure_surface(*w)) return FALSE;
     if (!eglMakeCurrent(g_egl, w->egl_surface, w->egl_surface, ctx->ctx)) return FALSE;
-    eglSwapInterval(g_egl, 0);
+    if (!w->swap_interval_set) {
+        // The interval belongs to the surface: set once, when it is first current.
+        eglSwapInterval(g_egl, 0);
+        w->swap_interval_set = true;
+    }
     g_current = hglrc;
     g_current_window = w;
     return TRUE;

@@ -7,6 +7,7 @@ const Backend x11_backend = {
     "x11",
     [] { return x11::display() != nullptr; },
     x11::connection_lost,
+    x11::copy_from_screen,
 #define TIDEFOLD_BACKEND_CALL(ret, name, params, args) x11::api::name,
 #include "backend_calls.h"
 #undef TIDEFOLD_BACKEND_CALL

@@ -259,6 +259,14 @@ void forget_pixel_formats()
     g_formats_loaded = false;
 }
 
+bool copy_from_screen(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy)
+{
+    Display *dpy = display();
+    if (dpy && embed_target() && src.drawable == DefaultRootWindow(dpy))
+        return capture_embedded_desktop(x1, y1, dst, x, y, cx, cy);
+    return capture_window(src.drawable, x1, y1, dst, x, y, cx, cy);
+}
+
 } // namespace x11
 
 namespace x11::api {
@@ -272,24 +280,6 @@ int WINAPI GetDeviceCaps(HDC hdc, int index)
     case BITSPIXEL: return DefaultDepth(dpy, DefaultScreen(dpy));
     default: return 0;
     }
-}
-
-BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop)
-{
-    DcRec *dst = find_dc(hdc);
-    DcRec *src = find_dc(hdcSrc);
-    if (!dst || !src || rop != SRCCOPY || cx < 0 || cy < 0) return FALSE;
-    // Only copies into a memory DC are offered: the saver only ever photographs the screen.
-    BitmapRec *target = dst->memory ? find_bitmap(dst->bitmap) : nullptr;
-    if (!target) return FALSE;
-    if (src->memory) {
-        BitmapRec *from = find_bitmap(src->bitmap);
-        return from && copy_bitmap(*from, x1, y1, *target, x, y, cx, cy);
-    }
-    Display *dpy = display();
-    if (dpy && embed_target() && src->drawable == DefaultRootWindow(dpy))
-        return capture_embedded_desktop(x1, y1, *target, x, y, cx, cy);
-    return capture_window(src->drawable, x1, y1, *target, x, y, cx, cy);
 }
 
 int WINAPI ChoosePixelFormat(HDC hdc, const PIXELFORMATDESCRIPTOR *ppfd)

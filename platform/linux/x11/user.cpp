@@ -747,30 +747,10 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     rec.embedded = embedded;
 
     HWND hwnd = hwnd_of(xid);
-    CREATESTRUCTA cs = {};
-    cs.lpCreateParams = lpParam;
-    cs.hInstance = hInstance;
-    cs.hMenu = hMenu;
-    cs.hwndParent = child ? hWndParent : nullptr;
-    cs.cx = nWidth;
-    cs.cy = nHeight;
-    cs.x = X;
-    cs.y = Y;
-    cs.style = static_cast<LONG>(dwStyle);
-    cs.lpszName = lpWindowName;
-    cs.lpszClass = lpClassName;
-    cs.dwExStyle = dwExStyle;
-    // Creation and the first size reach the procedure before the window is shown, so a screen
-    // capture taken while handling them does not see the window itself.
-    if (proc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
-        if (find_window(hwnd)) api::DestroyWindow(hwnd);
-        return nullptr;
-    }
-    if (!find_window(hwnd)) return nullptr;
+    CREATESTRUCTA cs = creation_params(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight,
+                                       child ? hWndParent : nullptr, hMenu, hInstance, lpParam);
+    if (!deliver_creation(hwnd, proc, &cs)) return nullptr;
     WindowRec *r = find_window(hwnd);
-    proc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r->width, r->height));
-    r = find_window(hwnd);
-    if (!r) return nullptr;
     if ((dwStyle & WS_VISIBLE) && g_dpy) show(*r, true);
     return hwnd;
 }
@@ -854,20 +834,6 @@ BOOL WINAPI UpdateWindow(HWND hWnd)
     if (!find_window(hWnd)) return FALSE;
     if (Display *dpy = display_if_open()) XFlush(dpy);
     return TRUE;
-}
-
-LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM)
-{
-    switch (Msg) {
-    case WM_CLOSE:
-        api::DestroyWindow(hWnd);
-        return 0;
-    case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == SC_CLOSE && find_window(hWnd)) call_proc(hWnd, WM_CLOSE, 0, 0);
-        return 0;
-    default:
-        return 0;
-    }
 }
 
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)

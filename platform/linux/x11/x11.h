@@ -126,5 +126,7 @@ namespace api {
 
 // Whether the display connection in use went away (for the backend table).
 bool connection_lost();
+// BitBlt from a window's (or the root's) contents (gdi.cpp).
+bool copy_from_screen(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
 
 } // namespace x11
