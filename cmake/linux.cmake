@@ -10,6 +10,15 @@ include(cmake/wayland.cmake)
 # The resource script is compiled with the mingw resource compiler into a .res image, which is
 # embedded as a byte array: one script feeds both platforms.
 find_program(WINDRES NAMES x86_64-w64-mingw32-windres i686-w64-mingw32-windres REQUIRED)
+# windres preprocesses the script with the mingw C compiler of its own prefix, which knows where the
+# Windows headers are; without it windres falls back to the host's gcc and cannot find windows.h.
+get_filename_component(WINDRES_NAME ${WINDRES} NAME)
+string(REPLACE "-windres" "-gcc" WINDRES_CC_NAME ${WINDRES_NAME})
+find_program(WINDRES_CC ${WINDRES_CC_NAME})
+if(NOT WINDRES_CC)
+  message(FATAL_ERROR "${WINDRES_NAME} needs ${WINDRES_CC_NAME} to preprocess the resource script "
+          "(Debian: gcc-mingw-w64-x86-64-posix; bash tools/deps.sh run installs it)")
+endif()
 set(RES_FILE ${CMAKE_BINARY_DIR}/tidefold.res)
 set(RES_CPP ${CMAKE_BINARY_DIR}/tidefold_res.cpp)
 add_custom_command(OUTPUT ${RES_FILE}

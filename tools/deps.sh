@@ -12,7 +12,8 @@ RUN_PACKAGES=(
   libx11-dev libxext-dev libxrandr-dev libxinerama-dev  # X11, its extensions, monitors
   libgl1-mesa-dev libgl1-mesa-dri libglx-mesa0          # OpenGL (Mesa, software rendering included)
   libgtk-3-dev libglib2.0-dev                           # dialogs, settings store
-  binutils-mingw-w64-x86-64                             # windres: the resource script the Linux build embeds
+  binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64-posix  # windres, and the mingw C compiler and headers it preprocesses
+                                                        # with: the resource script the Linux build embeds
   imagemagick                                           # the icon picture; run.sh's desktop picture and GIF
   xvfb x11-utils x11-apps x11-xserver-utils             # run.sh without a display: private X server, xdpyinfo, xwd, xrandr
   libwayland-dev wayland-protocols libxkbcommon-dev     # the Wayland backend: client library, protocols, keymaps
@@ -27,7 +28,11 @@ TEST_PACKAGES=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686    # Windows cross-builds
   g++-mingw-w64-i686-posix
   wine64 fonts-wine                                     # the x86_64 .scr under wine64
-  wine32:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386    # the i686 .scr under wine32
+  wine32:i386 libgl1:i386 libgl1-mesa-dri:i386         # the i686 .scr under wine32, with the 32-bit OpenGL
+  libglx-mesa0:i386
+  libxcomposite1:i386 libxcursor1:i386 libxfixes3:i386  # the 32-bit X libraries wine32 recommends: GL child windows
+  libxi6:i386 libxinerama1:i386 libxrandr2:i386         # drawn into real X windows (XComposite), the monitors
+  libxrender1:i386 libxxf86vm1:i386                     # (RandR, Xinerama), cursors and input
   xdotool                                               # input, window search
   xserver-xorg-core xserver-xorg-video-dummy            # Xorg with real RandR outputs and refresh rates
   xscreensaver mate-screensaver xsecurelock             # the hosts the end-to-end tests drive
@@ -37,6 +42,7 @@ TEST_PACKAGES=(
   dpkg-dev lintian desktop-file-utils                   # the Debian package and its checks
   clang-14 libclang-rt-14-dev libfuzzer-14-dev          # fuzzing with libFuzzer
   sway swaybg grim wtype weston                         # the Wayland tests: headless compositors, background, screenshots, keys
+  mmdebstrap                                            # the bare Debian 12 the fresh stage runs the README's commands in
 )
 
 set_name=test

@@ -1,6 +1,8 @@
 #!/bin/bash
 # Builds everything and runs every test, in stages:
 #   deps     installs the run and test package sets (tools/deps.sh test)
+#   fresh    the README's first command (tools/run.sh) in a bare Debian 12 made with mmdebstrap:
+#            it must exit 0 and leave rippling frames (tools/fresh.sh run)
 #   wine32   the i686 .scr (build-win32): static checks, unit tests and end-to-end runs under wine32
 #   wine64   the x86_64 .scr (build-win64): the same under wine64
 #   asan     the Linux build with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan) and its tests
@@ -8,11 +10,14 @@
 #   fuzz     the fuzz targets, each for a bounded time (tools/fuzz.sh)
 #   tools/test.sh            every stage, in this order
 #   tools/test.sh asan linux only the stages named
+#   tools/test.sh fresh-all  this whole command (all stages but fresh) in a bare Debian 12, the way
+#                            fresh runs tools/run.sh; long, so not among the stages run by default
 # Every stage configures its own build folder with the tests on, whatever was cached there before,
 # and every ctest run fails when it finds no tests. A failed stage does not stop the later ones.
 # Ends with a table of the stages, their results and times; exit status 0 only if none failed. A
 # stage that cannot run on the machine says why and shows as SKIPPED: the wine32 runs, on a kernel
-# with its 32-bit emulation off, are the one case.
+# with its 32-bit emulation off, and the fresh stages where no mount namespace can be made, are the
+# cases.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -20,7 +25,7 @@ export JOBS=${JOBS:-2}
 
 # A stage is a function stage_NAME whose exit status is the stage's result (77: could not run
 # here); STAGES gives the order.
-STAGES=(deps wine32 wine64 asan linux fuzz)
+STAGES=(deps fresh wine32 wine64 asan linux fuzz)
 
 # Configures the build folder DIR with the options given; the output goes to DIR/configure.log,
 # shown only when configuring fails.
@@ -39,6 +44,8 @@ run_ctest() {
 }
 
 stage_deps() { bash tools/deps.sh test; }
+stage_fresh() { bash tools/fresh.sh run; }
+stage_fresh-all() { bash tools/fresh.sh all; }
 stage_wine32() { bash tools/test_wine.sh i686; }
 stage_wine64() { bash tools/test_wine.sh x86_64; }
 
@@ -71,7 +78,7 @@ selected=("$@")
 [ ${#selected[@]} -gt 0 ] || selected=("${STAGES[@]}")
 for name in "${selected[@]}"; do
   if ! declare -F "stage_$name" > /dev/null; then
-    echo "unknown stage '$name'; the stages: ${STAGES[*]}" >&2
+    echo "unknown stage '$name'; the stages: ${STAGES[*]}, and fresh-all" >&2
     exit 2
   fi
 done
@@ -90,7 +97,8 @@ for name in "${selected[@]}"; do
   took=$((SECONDS - start))
   # The stage's own count of tests, when it gives one.
   counts=$(grep -E 'tests passed, [0-9]+ tests? failed out of|^[0-9]+ passed, [0-9]+ failed' "$logs/$name.log" | tail -1)
-  # 77: the stage could not run here (the wine32 runs on a kernel without 32-bit programs).
+  # 77: the stage could not run here (the wine32 runs on a kernel without 32-bit programs, a bare
+  # system where no mount namespace can be made).
   case $rc in
     0) result=passed ;;
     77) result=SKIPPED ;;
