@@ -104,21 +104,21 @@ int ss_read_monitor_area(const char *text, RECT *rc)
 
 // The full-screen saver covers every monitor, one process each, every one with its own ripples.
 // The one the user started takes the primary monitor (else the first) and starts one saver for
-// each of the others, which it is told through the environment.
-static void take_monitor(void)
+// each of the others, which it tells their areas.
+static int take_monitor(void)
 {
     RECT area;
-    const char *given = getenv(SS_MONITOR_VARIABLE);
-    if (given && ss_read_monitor_area(given, &area)) {
+    if (ss_given_monitor(&area)) {
         bMonitorSaver = 1;
         use_area(&area);
-        return;
+        return 1;
     }
     EnumDisplayMonitors(NULL, NULL, note_monitor, 0);
-    if (monitor_count < 2) return;
+    if (monitor_count < 2) return 1;
     for (int i = 0; i < monitor_count; i++)
         if (i != primary_monitor) ss_start_monitor_saver(&monitor_areas[i]);
     use_area(&monitor_areas[primary_monitor]);
+    return 1;
 }
 
 static int InitApplication(HINSTANCE hInstance)
@@ -169,7 +169,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     nScreenWidth = GetSystemMetrics(SM_CXSCREEN);
     nScreenHeight = GetSystemMetrics(SM_CYSCREEN);
     ss_scan_command_line(lpCmdLine);
-    if (ss_mode == SS_MODE_SAVER) take_monitor();
+    if (ss_mode == SS_MODE_SAVER && !take_monitor()) return 0;
 
     if (ss_mode == SS_MODE_PASSWORD) return 0;
     if (ss_mode == SS_MODE_CONFIG) {

@@ -26,6 +26,14 @@ protected:
         EXPECT_EQ(s.wait_exit(1200), -1) << "the saver closed after " << after;
     }
     void expect_closed(const char *after) { EXPECT_EQ(s.wait_exit(5000), 0) << "the saver did not close with 0 after " << after; }
+    // A client of its own asks for the keyboard: AlreadyGrabbed while a saver holds it.
+    static int grab_from_another_client()
+    {
+        Display *other = XOpenDisplay(nullptr);
+        int r = XGrabKeyboard(other, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        XCloseDisplay(other);
+        return r;
+    }
 
     SaverSession s;
 };
@@ -169,6 +177,26 @@ TEST_F(FullScreenSaver, AnotherClientsKeyboardGrabEndingNeitherClosesNorLeaksKey
     int leaked = 0;
     while (XCheckWindowEvent(d, under, KeyPressMask, &ev)) leaked++;
     EXPECT_EQ(leaked, 0) << "the saver never took the keyboard once it was free";
+}
+
+// Only the saver's own children are savers of one monitor, which grab nothing. The variable they
+// are told their monitor in, set in the user's environment, with or without a descriptor number,
+// makes no such saver.
+TEST_F(FullScreenSaver, MonitorVariableInTheUsersEnvironmentStillHoldsTheKeyboard)
+{
+    for (const char *forged : {"0,0,1024,768", "1024,0,1920,1080", "-100,-100,50,50", "0:0,0,1024,768", "3:0,0,1024,768"}) {
+        setenv("TIDEFOLD_MONITOR", forged, 1);
+        start_saver(50, 50);
+        unsetenv("TIDEFOLD_MONITOR");
+        EXPECT_EQ(grab_from_another_client(), AlreadyGrabbed) << forged;
+        std::vector<MonitorSpec> covering = s.saver_windows();
+        EXPECT_EQ(covering.size(), 1u) << forged;
+        EXPECT_TRUE(!covering.empty() && covering[0].width == kWidth) << forged << ": not the whole screen";
+        s.key("x", true, true);
+        expect_closed(forged);
+        s.button(1);
+        s.wait_exit(5000);
+    }
 }
 
 TEST(Launcher, PasswordModeExitsAtOnceWithoutAWindow)
