@@ -102,9 +102,18 @@ int ss_read_monitor_area(const char *text, RECT *rc)
     return 1;
 }
 
+// One full-screen saver at a time: a second one started while the first runs (an idle manager
+// firing twice, a double click) would cover the screen without the keyboard and pointer, which
+// the first one holds. The mutex is kept until the process ends.
+static int another_saver_running(void)
+{
+    HANDLE hRunning = CreateMutexA(NULL, FALSE, "Tidefold full-screen saver");
+    return hRunning && GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
 // The full-screen saver covers every monitor, one process each, every one with its own ripples.
 // The one the user started takes the primary monitor (else the first) and starts one saver for
-// each of the others, which it tells their areas.
+// each of the others, which it tells their areas. 0 when another full-screen saver runs already.
 static int take_monitor(void)
 {
     RECT area;
@@ -113,6 +122,7 @@ static int take_monitor(void)
         use_area(&area);
         return 1;
     }
+    if (another_saver_running()) return 0;
     EnumDisplayMonitors(NULL, NULL, note_monitor, 0);
     if (monitor_count < 2) return 1;
     for (int i = 0; i < monitor_count; i++)
