@@ -166,6 +166,26 @@ TEST(LostDisplay, EveryModeEndsWithStatusOneAndOneLine)
     }
 }
 
+// The server stops answering (stopped, or wedged) while each mode runs: a termination signal
+// still ends the program with status 0, though its calls into the display never return.
+TEST(StoppedDisplay, SigtermEndsEveryModeWithinASecond)
+{
+    for (Case c : kModeCases) {
+        SaverSession s;
+        ASSERT_TRUE(s.start_display(640, 480));
+        std::string args = launch_with_target(s, c);
+        ASSERT_NE(s.wait_for_window(c.window_title, kStartMs), 0u) << args;
+        sleep_ms(500);
+        s.signal_display(SIGSTOP);
+        sleep_ms(500); // the program's calls into the display are waiting by now
+        s.signal(SIGTERM);
+        int status = s.wait_exit(1000);
+        s.signal_display(SIGCONT);
+        EXPECT_EQ(status, 0) << args << ": SIGTERM did not end it within a second";
+        if (status == -1) s.wait_exit(5000);
+    }
+}
+
 TEST(Signals, BrokenPipeIsNeverFatal)
 {
     SaverSession s;
