@@ -320,6 +320,33 @@ bool round_trip()
     return true;
 }
 
+namespace {
+
+wl_callback *g_frame_answer = nullptr; // the sync sent after the last frame, until answered
+
+void frame_answered(void *, wl_callback *callback, uint32_t)
+{
+    wl_callback_destroy(callback);
+    g_frame_answer = nullptr;
+}
+const wl_callback_listener frame_answer_listener = {frame_answered};
+
+} // namespace
+
+bool caught_up_with_frames()
+{
+    read_events();
+    return !g_frame_answer && g_conn && !g_conn->broken;
+}
+
+void ask_frame_answer()
+{
+    if (!g_conn || g_conn->broken || g_frame_answer) return;
+    g_frame_answer = wl_display_sync(g_conn->display);
+    wl_callback_add_listener(g_frame_answer, &frame_answer_listener, nullptr);
+    wl_display_flush(g_conn->display);
+}
+
 RECT output_rect(const Output &o) { return {o.x, o.y, o.x + o.width, o.y + o.height}; }
 
 Output *output_at(int x, int y)
@@ -340,7 +367,10 @@ void close_connection()
     g_conn = nullptr;
     // A broken connection is kept: its objects may not be destroyed through it, and the program
     // ends soon after.
+    wl_callback *frame_answer = g_frame_answer;
+    g_frame_answer = nullptr;
     if (c->broken) return;
+    if (frame_answer) wl_callback_destroy(frame_answer);
     release_capture_globals(&c->capture);
     for (auto &o : c->outputs) {
         if (o->xdg) zxdg_output_v1_destroy(o->xdg);
