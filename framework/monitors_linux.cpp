@@ -5,6 +5,7 @@
 // makes no monitor saver (which would cover its area without holding the keyboard).
 #include "ssaver.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,7 +14,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #define MAX_MONITOR_SAVERS 16
