@@ -156,6 +156,18 @@ TEST_F(SwaySaver, MonitorVariableInTheUsersEnvironmentStillTakesTheKeyboard)
     expect_closed("a key");
 }
 
+// An idle manager firing twice: the second saver leaves at once, and one key uncovers the screen.
+TEST_F(SwaySaver, ASecondSaverLeavesAtOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(start_saver());
+    WaylandSaver second(session);
+    ASSERT_TRUE(second.launch({"/s"}));
+    EXPECT_EQ(second.wait_exit(5000), 0) << "a second saver stayed" << second.log();
+    EXPECT_EQ(session.type({"a"}), 0);
+    expect_closed("a key");
+    EXPECT_TRUE(saver.all_gone(1000)) << "a saver still covers the screen after the key";
+}
+
 TEST_F(SwaySaver, ConfigurationDialogOkSavesTheSettings)
 {
     const std::string settings = session.home.home + "/.config/tidefold/registry.ini";
