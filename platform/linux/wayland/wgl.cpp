@@ -144,8 +144,8 @@ void gl_shutdown()
 // Swaps do not wait for the compositor (a surface it does not show gets no frame callbacks, and a
 // swap that waited for one would stop the loop); the frame clock keeps to the output's rate. A
 // frame is swapped only once the compositor has answered for the one before, so a compositor that
-// stopped (and gives back no buffers) has frames skipped until it answers, never a swap waiting
-// for a buffer.
+// stopped (and gives back no buffers) has frames skipped until it answers rather than the loop
+// held in a swap waiting for a buffer.
 void present(WindowRec &w)
 {
     if (w.egl_surface == EGL_NO_SURFACE || !w.mapped) return;
