@@ -71,11 +71,14 @@ int main(int argc, char **argv)
         printf("tidefold %s\n", TIDEFOLD_VERSION);
         return 0;
     }
-    // Previews draw inside a window of the X screen, whatever else the session offers.
+    // The password request has nothing to change: it is answered here, before any display is
+    // touched, so that one which never answers cannot hold it.
     int mode = scanned_mode(args.command_line);
+    if (mode == SS_MODE_PASSWORD) return 0;
+    // Previews draw inside a window of the X screen, whatever else the session offers.
     if (args.embedded || mode == SS_MODE_PREVIEW) platform::choose_backend(platform::BackendKind::x11);
-    // Every mode but the password request needs the display.
-    if (mode != SS_MODE_PASSWORD && !platform::backend().connect()) {
+    // Every other mode needs the display.
+    if (!platform::backend().connect()) {
         report_no_display();
         return 1;
     }

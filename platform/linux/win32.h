@@ -401,3 +401,13 @@ typedef const RECT *LPCRECT;
 typedef BOOL(CALLBACK *MONITORENUMPROC)(HMONITOR, HDC, LPRECT, LPARAM);
 BOOL WINAPI EnumDisplayMonitors(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData);
 BOOL WINAPI GetMonitorInfoA(HMONITOR hMonitor, LPMONITORINFO lpmi);
+
+// kernel: a named mutex, one per display session, and the error it leaves (backends, queue.cpp).
+// The name is known to the whole session (the X display, or the Wayland compositor's runtime
+// folder); the mutex lives until the process ends. Only its existence is used: ERROR_ALREADY_EXISTS
+// after CreateMutexA means another process of the session holds the name.
+DECLARE_HANDLE(HANDLE);
+#define ERROR_ALREADY_EXISTS 183L
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);

@@ -45,6 +45,8 @@ public:
     Window wait_for_window(const char *title, int timeout_ms);
     // Ends the X server under the running program.
     void stop_display();
+    // Sends sig to the X server (SIGSTOP: it stops answering; SIGCONT: it goes on).
+    void signal_display(int sig) { xvfb_.signal(sig); }
     // Every mapped window titled "screensaver", as x, y, width, height on the screen, left to right.
     std::vector<MonitorSpec> saver_windows();
 

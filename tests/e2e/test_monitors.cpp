@@ -153,6 +153,20 @@ TEST_F(TwoMonitorSaver, OneKeyEndsEveryMonitorsSaverWithStatusZero)
     EXPECT_TRUE(windows_gone(500));
 }
 
+// A second saver started while the first covers both monitors leaves at once, showing nothing,
+// so the one key leaves no monitor covered.
+TEST_F(TwoMonitorSaver, ASecondSaverLeavesAtOnceAndOneKeyUncoversEveryMonitor)
+{
+    start_saver(100, 100);
+    Process second;
+    ASSERT_TRUE(second.start({TIDEFOLD_EXE, "/s"}));
+    EXPECT_EQ(second.wait_exit(5000), 0) << "a second saver stayed";
+    EXPECT_EQ(s.saver_windows().size(), 2u);
+    s.key("a", true, true);
+    EXPECT_EQ(s.wait_exit(5000), 0);
+    EXPECT_TRUE(windows_gone(1000)) << "a saver still covers a monitor after the key";
+}
+
 // The pointer is measured over the whole screen, wherever the first saver's own window lies: here
 // it covers the right monitor and the pointer rests on the left one.
 TEST_F(TwoMonitorSaver, TenPixelsAwayOnTheOtherMonitorStaysElevenEnds)

@@ -26,6 +26,14 @@ protected:
         EXPECT_EQ(s.wait_exit(1200), -1) << "the saver closed after " << after;
     }
     void expect_closed(const char *after) { EXPECT_EQ(s.wait_exit(5000), 0) << "the saver did not close with 0 after " << after; }
+    // A client of its own asks for the keyboard: AlreadyGrabbed while a saver holds it.
+    static int grab_from_another_client()
+    {
+        Display *other = XOpenDisplay(nullptr);
+        int r = XGrabKeyboard(other, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        XCloseDisplay(other);
+        return r;
+    }
 
     SaverSession s;
 };
@@ -169,6 +177,77 @@ TEST_F(FullScreenSaver, AnotherClientsKeyboardGrabEndingNeitherClosesNorLeaksKey
     int leaked = 0;
     while (XCheckWindowEvent(d, under, KeyPressMask, &ev)) leaked++;
     EXPECT_EQ(leaked, 0) << "the saver never took the keyboard once it was free";
+}
+
+// Another client holding the keyboard for longer than the saver keeps asking: the saver does not
+// stay over the screen without it, where keys would reach the windows underneath.
+TEST_F(FullScreenSaver, AnotherClientsGrabOutlastingTheRetriesEndsItWithStatusOne)
+{
+    Display *d = s.dpy();
+    ASSERT_EQ(XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync, CurrentTime), GrabSuccess);
+    XSync(d, False);
+    start_saver(50, 50);
+    EXPECT_EQ(s.wait_exit(8000), 1) << "the saver covers the screen without the keyboard";
+    EXPECT_EQ(s.error_output(),
+              "tidefold: another program holds the keyboard or pointer; not covering the screen without them\n");
+    EXPECT_TRUE(s.saver_windows().empty());
+}
+
+// An idle manager firing twice, or a double click: two savers started together. Whatever covers
+// the screen holds the keyboard and pointer, before the first key and after it: a third client's
+// grab fails and typed keys never reach the focused window underneath.
+TEST_F(FullScreenSaver, TwoStartedTogetherNeverCoverTheScreenWithoutTheGrabs)
+{
+    Display *d = s.dpy();
+    Window under = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 400, 300, 0, 0, 0);
+    XSelectInput(d, under, KeyPressMask);
+    XMapWindow(d, under);
+    XSync(d, False);
+    XSetInputFocus(d, under, RevertToParent, CurrentTime);
+    s.move_pointer(50, 50);
+    Process second;
+    ASSERT_TRUE(s.launch("/s"));
+    ASSERT_TRUE(second.start({TIDEFOLD_EXE, "/s"}));
+    ASSERT_NE(s.wait_for_saver_window(kStartMs), 0u);
+    sleep_ms(5500); // past the time a saver asks again for grabs another one holds
+    EXPECT_EQ(grab_from_another_client(), AlreadyGrabbed);
+    s.key("x", true, true);
+    sleep_ms(1000);
+    XEvent ev;
+    while (XCheckWindowEvent(d, under, KeyPressMask, &ev)) {
+    }
+    if (!s.saver_windows().empty()) {
+        EXPECT_EQ(grab_from_another_client(), AlreadyGrabbed) << "a saver covers the screen without the keyboard";
+        for (const char *key : {"h", "u", "n", "t", "e", "r", "2"}) s.key(key, true, true);
+        sleep_ms(300);
+        XSync(d, False);
+        int leaked = 0;
+        while (XCheckWindowEvent(d, under, KeyPressMask, &ev)) leaked++;
+        EXPECT_EQ(leaked, 0) << "keys typed at the covered screen reached the window underneath";
+        s.button(1);
+    }
+    EXPECT_EQ(s.wait_exit(5000), 0);
+    EXPECT_EQ(second.wait_exit(5000), 0);
+}
+
+// Only the saver's own children are savers of one monitor, which grab nothing. The variable they
+// are told their monitor in, set in the user's environment, with or without a descriptor number,
+// makes no such saver.
+TEST_F(FullScreenSaver, MonitorVariableInTheUsersEnvironmentStillHoldsTheKeyboard)
+{
+    for (const char *forged : {"0,0,1024,768", "1024,0,1920,1080", "-100,-100,50,50", "0:0,0,1024,768", "3:0,0,1024,768"}) {
+        setenv("TIDEFOLD_MONITOR", forged, 1);
+        start_saver(50, 50);
+        unsetenv("TIDEFOLD_MONITOR");
+        EXPECT_EQ(grab_from_another_client(), AlreadyGrabbed) << forged;
+        std::vector<MonitorSpec> covering = s.saver_windows();
+        EXPECT_EQ(covering.size(), 1u) << forged;
+        EXPECT_TRUE(!covering.empty() && covering[0].width == kWidth) << forged << ": not the whole screen";
+        s.key("x", true, true);
+        expect_closed(forged);
+        s.button(1);
+        s.wait_exit(5000);
+    }
 }
 
 TEST(Launcher, PasswordModeExitsAtOnceWithoutAWindow)

@@ -147,6 +147,27 @@ TEST_F(SwaySaver, SigtermEndsItWithStatusZero)
     expect_closed("SIGTERM");
 }
 
+// The variable the savers of the other outputs are told their output in, set in the user's
+// environment, makes no saver that leaves the keyboard to the windows underneath.
+TEST_F(SwaySaver, MonitorVariableInTheUsersEnvironmentStillTakesTheKeyboard)
+{
+    ASSERT_NO_FATAL_FAILURE(start_saver({"TIDEFOLD_MONITOR=0,0,1280,720"}));
+    EXPECT_EQ(session.type({"a"}), 0);
+    expect_closed("a key");
+}
+
+// An idle manager firing twice: the second saver leaves at once, and one key uncovers the screen.
+TEST_F(SwaySaver, ASecondSaverLeavesAtOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(start_saver());
+    WaylandSaver second(session);
+    ASSERT_TRUE(second.launch({"/s"}));
+    EXPECT_EQ(second.wait_exit(5000), 0) << "a second saver stayed" << second.log();
+    EXPECT_EQ(session.type({"a"}), 0);
+    expect_closed("a key");
+    EXPECT_TRUE(saver.all_gone(1000)) << "a saver still covers the screen after the key";
+}
+
 TEST_F(SwaySaver, ConfigurationDialogOkSavesTheSettings)
 {
     const std::string settings = session.home.home + "/.config/tidefold/registry.ini";
@@ -218,6 +239,19 @@ TEST_F(SwayTwoOutputs, EachOutputShowsItsOwnPartRippling)
 {
     expect_rippling_shots([&] { return session.screenshot("HEADLESS-1"); }, left, "the left output");
     expect_rippling_shots([&] { return session.screenshot(right_name); }, right, "the right output");
+}
+
+// A compositor that stops answering gives back no buffers; SIGTERM still ends every output's saver.
+TEST_F(SwayTwoOutputs, SigtermEndsEveryOutputsSaverWhileTheCompositorIsStopped)
+{
+    session.kill_compositor(SIGSTOP);
+    sleep_ms(500); // the savers have swapped what buffers they had by now
+    saver.signal(SIGTERM);
+    int status = saver.wait_exit(1000);
+    bool all_gone = saver.all_gone(1000);
+    session.kill_compositor(SIGCONT);
+    EXPECT_EQ(status, 0) << "SIGTERM did not end the saver within a second" << saver.log();
+    EXPECT_TRUE(all_gone) << "an output's saver outlived SIGTERM";
 }
 
 TEST_F(SwayTwoOutputs, OneKeyEndsEveryOutputsSaver)
