@@ -64,6 +64,9 @@ run_inside() {
   cp /etc/resolv.conf "$dir/etc/resolv.conf" 2> /dev/null || true
   unshare --mount --propagation private bash -euc '
     dir=$1 cache=$2 cmd=$3
+    # Its root a mount point of its own, as in a container or on a machine: programs that make
+    # mount namespaces of their own (the screen-saver hosts in the tests) change its propagation.
+    mount --bind "$dir" "$dir"
     mount -t proc proc "$dir/proc"
     mount -t sysfs sys "$dir/sys"
     mount -t tmpfs -o mode=755 dev "$dir/dev"
