@@ -35,7 +35,7 @@ int ss_start_monitor_saver(const RECT *area)
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != starter) _exit(0);
         setenv(SS_MONITOR_VARIABLE, value, 1);
-        execl("/proc/self/exe", "tidefold", "/s", (char *)NULL);
+        execv("/proc/self/exe", monitor_saver_arguments());
         _exit(0);
     }
     if (pid < 0) return 0;
