@@ -91,7 +91,13 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{{"--window-id", "/s"}, nullptr, "/p 0", SS_MODE_PREVIEW, 0, true},
         // Other arguments stay, before the preview switch, which therefore wins.
         EntryCase{{"/s", "--root", "/c"}, "77", "/s /c  /p 77", SS_MODE_PREVIEW, 77, true},
-        EntryCase{{"--window-id", "9", "-fps"}, nullptr, "-fps  /p 9", SS_MODE_PREVIEW, 9, true},
+        EntryCase{{"--window-id", "9", "-fps"}, nullptr, "/p 9", SS_MODE_PREVIEW, 9, true},
+        // The host's switches are taken out whole, values and all: a path is never scanned for switches.
+        EntryCase{{"--image", "/home/u/sea.png", "--speed", "5"}, nullptr, "", SS_MODE_CONFIG, 0, false},
+        EntryCase{{"/s", "-image", "/pics/lake.jpg", "--no-lighting"}, nullptr, "/s", SS_MODE_SAVER, 0, false},
+        EntryCase{{"--texture-size", "512", "--root"}, "0x40", "/p 64", SS_MODE_PREVIEW, 0x40, true},
+        EntryCase{{"--speed", "/s"}, nullptr, "", SS_MODE_CONFIG, 0, false},
+        EntryCase{{"--speedy", "/c"}, nullptr, "--speedy /c", SS_MODE_CONFIG, 0, false},
         // A preview switch ending the other arguments does not take the window's handle away.
         EntryCase{{"-p", "--window-id", "0x123"}, nullptr, "-p  /p 291", SS_MODE_PREVIEW, 0x123, true},
         EntryCase{{"--root", "-L"}, "0x40", "-L  /p 64", SS_MODE_PREVIEW, 0x40, true},
@@ -120,6 +126,63 @@ TEST(EntryArguments, RootWindowIsAskedForOnlyWhenNoDaemonWindowIsNamed)
     x11::read_entry_arguments(2, argv, nullptr, fake_root);
     EXPECT_EQ(g_root_asked, 1);
 }
+
+// What each host switch sets, the bad values that set nothing and leave a message, and the words
+// kept for the savers of the other monitors.
+struct HostCase {
+    std::vector<const char *> args;
+    std::vector<int> numbers; // speed, frequency, texture size, lighting, desktop, double buffer, high quality, fps
+    const char *image;
+    bool bad;
+};
+
+void PrintTo(const HostCase &c, std::ostream *os)
+{
+    for (size_t i = 0; i < c.args.size(); i++) *os << (i ? " " : "") << '"' << c.args[i] << '"';
+}
+
+class HostSwitches : public ::testing::TestWithParam<HostCase> {};
+
+TEST_P(HostSwitches, SetTheirValueInRangeOrLeaveAMessageAndTheStoredValue)
+{
+    const HostCase &c = GetParam();
+    std::vector<const char *> argv = {"tidefold"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    platform::HostSettings h = x11::read_entry_arguments(int(argv.size()), argv.data(), nullptr, fake_root).host;
+    EXPECT_EQ((std::vector<int>{h.speed, h.frequency, h.texture_size, h.lighting, h.desktop, h.double_buffer,
+                                h.high_quality, int(h.fps)}),
+              c.numbers);
+    EXPECT_EQ(h.image, c.image);
+    EXPECT_EQ(!h.error.empty(), c.bad) << h.error;
+    EXPECT_EQ(h.error.find('\n'), std::string::npos) << "a message is one line";
+    if (!c.bad) {
+        EXPECT_EQ(h.words, std::vector<std::string>(c.args.begin(), c.args.end()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, HostSwitches,
+    ::testing::Values(
+        HostCase{{"--speed", "1", "--frequency", "500", "--texture-size", "64"}, {1, 500, 64, 0, 0, 0, 0, 0}, "", false},
+        HostCase{{"-speed", "30", "-frequency", "1", "-texture-size", "2048"}, {30, 1, 2048, 0, 0, 0, 0, 0}, "", false},
+        HostCase{{"--lighting", "--no-desktop", "--single-buffer", "--low-quality", "-fps"},
+                 {0, 0, 0, 1, -1, -1, -1, 1}, "", false},
+        HostCase{{"--lighting", "--no-lighting", "--fps"}, {0, 0, 0, -1, 0, 0, 0, 1}, "", false},
+        HostCase{{"--image", "/pics", "--image", "/more pics/x.png"}, {0, 0, 0, 0, 0, 0, 0, 0}, "/more pics/x.png", false},
+        HostCase{{"--image", ""}, {0, 0, 0, 0, 0, 0, 0, 0}, "", false},
+        // Out of range, not a plain number, not a power of two, or missing: nothing set.
+        HostCase{{"--speed", "0"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--speed", "31", "--frequency", "9"}, {0, 9, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--frequency", "501"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--frequency", "+5"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--frequency", "5x"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--speed", " 5"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--speed", "99999999999999999999"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--texture-size", "1000"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--texture-size", "4096"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--texture-size", "32"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--speed"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--lighting", "--image"}, {0, 0, 0, 1, 0, 0, 0, 0}, "", true}));
 
 struct IdCase {
     const char *text;
