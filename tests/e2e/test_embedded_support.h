@@ -8,11 +8,13 @@
 #include "rippling.h"
 
 #include <X11/Xatom.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <X11/Xutil.h>
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -94,3 +96,35 @@ inline void expect_rippling(SaverSession &s, int x, int y, int w, int h, const P
     expect_rippling_shots([&] { return s.screenshot(x, y, w, h); }, expected, what);
 }
 
+
+// Colours no other picture source has: the desktop the tests paint, and the pictures they offer.
+constexpr unsigned kPinkDesktop = 0xe01090, kGreenPicture = 0x20c040, kRedPicture = 0xd02020;
+
+// A picture of one colour, PNG or JPEG as the name ends, its folders made; gives the path.
+inline std::string save_flat_picture(const std::string &path, unsigned rgb, int w = 160, int h = 90)
+{
+    GdkPixbuf *p = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, w, h);
+    gdk_pixbuf_fill(p, rgb << 8 | 0xff);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    bool jpeg = path.size() > 4 && path.compare(path.size() - 4, 4, ".jpg") == 0;
+    gdk_pixbuf_save(p, path.c_str(), jpeg ? "jpeg" : "png", nullptr, nullptr);
+    g_object_unref(p);
+    return path;
+}
+
+// Publishes a wallpaper of the known desktop on the root, as desktops do.
+inline Pixmap publish_wallpaper(Display *d, int w, int h)
+{
+    Pixmap wallpaper = desktop_pixmap(d, w, h);
+    put_screenshot_property(d, DefaultRootWindow(d), wallpaper, "_XROOTPMAP_ID");
+    return wallpaper;
+}
+
+// The saver's own picture: deep blue water over pale tiles, never the pink desktop.
+inline void expect_builtin_picture(const Picture &p, const char *what)
+{
+    EXPECT_LT(p.black_fraction(), 0.4) << what << ": black";
+    EXPECT_LT(p.fraction_near(kPinkDesktop), 0.01) << what << ": the desktop shows";
+    EXPECT_GT(p.channel_mean(0, 0, p.width, 0, p.height), p.channel_mean(16, 0, p.width, 0, p.height) + 40)
+        << what << ": not the built-in picture's blue";
+}

@@ -1,7 +1,8 @@
 // Tidefold under the real xscreensaver daemon: a private X server, a private home whose
 // ~/.xscreensaver lists only Tidefold (the binary built here, with --root), the daemon activated
-// and deactivated with xscreensaver-command. The daemon refuses to run display modes as root, so
-// when the tests run as root it runs as "nobody".
+// and deactivated with xscreensaver-command; the image settings in that file decide what Tidefold
+// may show. The daemon refuses to run display modes as root, so when the tests run as root it
+// runs as "nobody".
 #include <gtest/gtest.h>
 
 #include "test_hosts_support.h"
@@ -21,6 +22,12 @@ protected:
         ASSERT_TRUE(s.start_display(kWidth, kHeight));
         desktop = s.screenshot();
         ASSERT_TRUE(h.create("xscreensaver", true)) << "no private home, or no user \"nobody\" to run the daemon as";
+    }
+
+    // Writes ~/.xscreensaver with the given image settings (none: the app-defaults' say), starts
+    // the daemon, blanks the screen and waits for Tidefold's first frames.
+    void blank_with(const std::string &image_settings)
+    {
         std::ofstream(h.home + "/.xscreensaver") << "mode: one\n"
                                                     "selected: 0\n"
                                                     "lock: False\n"
@@ -29,10 +36,25 @@ protected:
                                                     "splash: False\n"
                                                     "timeout: 0:30:00\n"
                                                     "cycle: 0:30:00\n"
-                                                    "programs: \\\n"
+                                                 << image_settings
+                                                 << "programs: \\\n"
                                                     "  GL: "
                                                  << h.exe << " --root \\n\\\n\n";
         ASSERT_TRUE(h.hand_over());
+        ASSERT_TRUE(daemon.start({"xscreensaver", "--no-splash", "--verbose"}, h.env, true, h.user,
+                                 h.home + "/daemon.log", h.home));
+        ASSERT_TRUE(daemon_ready(10000)) << "the daemon did not start" << log();
+        ASSERT_EQ(command("-activate"), 0) << log();
+        ASSERT_NE(s.wait_for_saver_window(15000), 0u) << "Tidefold never showed its window" << log();
+        ASSERT_TRUE(wait_for_picture(s, 10000)) << "Tidefold never drew" << log();
+        sleep_ms(500);
+    }
+
+    void stop_daemon()
+    {
+        command("-exit");
+        daemon.wait_exit(3000);
+        wait_until_gone(h.exe, h.display(), 2000);
     }
 
     void TearDown() override
@@ -67,16 +89,10 @@ protected:
 
 TEST_F(XScreenSaverDaemon, RunsTidefoldOnItsWindowShowingTheRipplingDesktopAndEndsItOnDeactivation)
 {
-    ASSERT_TRUE(daemon.start({"xscreensaver", "--no-splash", "--verbose"}, h.env, true, h.user, h.home + "/daemon.log",
-                             h.home));
-    ASSERT_TRUE(daemon_ready(10000)) << "the daemon did not start" << log();
-
-    ASSERT_EQ(command("-activate"), 0) << log();
-    ASSERT_NE(s.wait_for_saver_window(15000), 0u) << "Tidefold never showed its window" << log();
+    blank_with("grabDesktopImages: True\n");
+    if (HasFatalFailure()) return;
     std::vector<pid_t> running = processes_running(h.exe, h.display());
     ASSERT_EQ(running.size(), 1u) << "expected one Tidefold process" << log();
-    ASSERT_TRUE(wait_for_picture(s, 10000)) << "Tidefold never drew" << log();
-    sleep_ms(500);
     // The daemon blanks to black without fading, so only Tidefold can be showing the desktop.
     expect_rippling(s, 0, 0, kWidth, kHeight, desktop, "under the daemon");
 
@@ -85,6 +101,53 @@ TEST_F(XScreenSaverDaemon, RunsTidefoldOnItsWindowShowingTheRipplingDesktopAndEn
     sleep_ms(300);
     EXPECT_LT(s.screenshot().mean_difference(desktop), 0.5) << "the desktop did not come back" << log();
     EXPECT_TRUE(daemon.running()) << "the daemon died" << log();
+}
+
+// The daemon leaves its photograph of the screen whatever the user allowed; Tidefold shows it only
+// when grabDesktopImages says so, as the daemon's own display modes do. The desktop is painted a
+// colour no other picture has, so any of it on the screen is the photograph.
+TEST_F(XScreenSaverDaemon, ShowsThePhotographOnlyWhenTheUserAllowsItAndElseTheirPictures)
+{
+    s.paint_desktop(std::vector<unsigned>(size_t(kWidth) * kHeight, kPinkDesktop));
+    save_flat_picture(h.home + "/Pictures/2024/lake.png", kGreenPicture);
+    save_flat_picture(h.home + "/Pictures/sea.jpg", kGreenPicture);
+    std::ofstream(h.home + "/Pictures/notes.txt") << "not a picture";
+    struct Case {
+        const char *what;
+        std::string settings;
+        bool wallpaper;
+        unsigned colour; // what fills the screen; 0: the wallpaper, 1: the built-in picture
+    } cases[] = {
+        {"Debian's app-defaults alone", "", false, 1},
+        {"grabDesktopImages False", "grabDesktopImages: False\nchooseRandomImages: False\n", false, 1},
+        {"random images from a folder", "chooseRandomImages: True\nimageDirectory: ~/Pictures\n", false, kGreenPicture},
+        {"random images but the desktop allowed", "grabDesktopImages: True\nchooseRandomImages: True\n"
+                                                  "imageDirectory: ~/Pictures\n", false, kPinkDesktop},
+        {"no photograph, a wallpaper published", "grabDesktopImages: False\n", true, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Pixmap wallpaper = c.wallpaper ? publish_wallpaper(s.dpy(), kWidth, kHeight) : 0;
+        blank_with(c.settings);
+        if (HasFatalFailure()) return;
+        Picture shown = middle(s.screenshot());
+        if (c.colour == kPinkDesktop) {
+            EXPECT_GT(shown.fraction_near(kPinkDesktop), 0.5) << "the allowed photograph is not shown" << log();
+        } else {
+            EXPECT_LT(shown.fraction_near(kPinkDesktop), 0.01) << "the photograph shows, though not allowed" << log();
+        }
+        if (c.colour == 0) expect_rippling(s, 0, 0, kWidth, kHeight, known_picture(kWidth, kHeight), c.what);
+        if (c.colour == 1) expect_builtin_picture(shown, c.what);
+        if (c.colour == kGreenPicture) {
+            EXPECT_GT(shown.fraction_near(kGreenPicture), 0.5) << "not the folder's picture" << log();
+        }
+        stop_daemon();
+        if (wallpaper) {
+            XDeleteProperty(s.dpy(), DefaultRootWindow(s.dpy()), XInternAtom(s.dpy(), "_XROOTPMAP_ID", False));
+            XFreePixmap(s.dpy(), wallpaper);
+            XSync(s.dpy(), False);
+        }
+    }
 }
 
 } // namespace
