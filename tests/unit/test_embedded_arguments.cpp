@@ -5,7 +5,14 @@
 #include "embed.h"
 #include "ssaver.h"
 
+#include <dirent.h>
+#include <glib.h>
+
+#include <fstream>
+#include <map>
 #include <ostream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -211,5 +218,107 @@ INSTANTIATE_TEST_SUITE_P(
                       IdCase{"12ab", false, 0}, IdCase{"ab", false, 0}, IdCase{" 12", false, 0},
                       IdCase{"12 ", false, 0}, IdCase{"-5", false, 0}, IdCase{"+5", false, 0},
                       IdCase{"99999999999999999999999", false, 0}));
+
+// The entry xscreensaver-settings shows: each element and attribute one that xscreensaver's own
+// display modes use (its dialog warns of and skips any other), and each switch it can pass one
+// the entry takes whole, at every end of every range and no further.
+struct XmlElement {
+    std::string name;
+    std::map<std::string, std::string> attributes;
+};
+
+std::vector<XmlElement> parse_xml(const std::string &path, std::string *error)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::vector<XmlElement> out;
+    GMarkupParser parser = {};
+    parser.start_element = [](GMarkupParseContext *, const gchar *name, const gchar **keys, const gchar **values,
+                              gpointer data, GError **) {
+        XmlElement e{name, {}};
+        for (int i = 0; keys[i]; i++) e.attributes[keys[i]] = values[i];
+        static_cast<std::vector<XmlElement> *>(data)->push_back(e);
+    };
+    GMarkupParseContext *context = g_markup_parse_context_new(&parser, GMarkupParseFlags(0), &out, nullptr);
+    GError *e = nullptr;
+    std::string body = text.str();
+    if (!g_markup_parse_context_parse(context, body.data(), gssize(body.size()), &e) ||
+        !g_markup_parse_context_end_parse(context, &e))
+        *error = e ? e->message : "no document";
+    if (e) g_error_free(e);
+    g_markup_parse_context_free(context);
+    return out;
+}
+
+// The host settings the entry makes of --root and one switch as xscreensaver-settings would pass it.
+platform::HostSettings passed(const std::string &arg, const std::string &value, std::string *left)
+{
+    std::vector<std::string> words = {"tidefold", "--root"};
+    std::istringstream in(arg);
+    for (std::string w; in >> w;) words.push_back(w == "%" ? value : w);
+    std::vector<const char *> argv;
+    for (const std::string &w : words) argv.push_back(w.c_str());
+    x11::EntryArguments got = x11::read_entry_arguments(int(argv.size()), argv.data(), "0x40", fake_root);
+    *left = got.command_line;
+    return got.host;
+}
+
+TEST(XScreenSaverEntry, UsesOnlyXScreenSaversOwnVocabularyAndEverySwitchItPassesIsTakenInRange)
+{
+    const std::string config = "/usr/share/xscreensaver/config";
+    std::map<std::string, std::set<std::string>> vocabulary;
+    DIR *dir = opendir(config.c_str());
+    ASSERT_NE(dir, nullptr) << config << ": xscreensaver is not installed (tools/deps.sh test)";
+    while (dirent *d = readdir(dir)) {
+        std::string name = d->d_name;
+        if (name.size() < 5 || name.compare(name.size() - 4, 4, ".xml") != 0) continue;
+        std::string error;
+        for (const XmlElement &e : parse_xml(config + "/" + name, &error))
+            for (const auto &kv : e.attributes) vocabulary[e.name].insert(kv.first);
+        for (const char *tag : {"hgroup", "vgroup", "xscreensaver-image", "_description"}) vocabulary[tag];
+    }
+    closedir(dir);
+
+    std::string error;
+    std::vector<XmlElement> ours = parse_xml(std::string(TIDEFOLD_SOURCE_DIR) + "/packaging/tidefold.xml", &error);
+    ASSERT_EQ(error, "");
+    int switches = 0;
+    for (const XmlElement &e : ours) {
+        SCOPED_TRACE(e.name);
+        ASSERT_TRUE(vocabulary.count(e.name)) << "xscreensaver's own entries have no <" << e.name << ">";
+        for (const auto &kv : e.attributes)
+            EXPECT_TRUE(vocabulary[e.name].count(kv.first)) << "no " << kv.first << "= on <" << e.name << ">";
+        std::string left;
+        for (const char *key : {"arg-set", "arg-unset"}) {
+            if (!e.attributes.count(key)) continue;
+            platform::HostSettings h = passed(e.attributes.at(key), "", &left);
+            EXPECT_EQ(left, "/p 64") << e.attributes.at(key) << " is not taken whole";
+            EXPECT_EQ(h.error, "");
+            switches++;
+        }
+        if (e.name == "number") {
+            const std::string arg = e.attributes.at("arg");
+            int low = std::stoi(e.attributes.at("low")), high = std::stoi(e.attributes.at("high"));
+            int fallback = std::stoi(e.attributes.at("default"));
+            EXPECT_LE(low, fallback);
+            EXPECT_LE(fallback, high);
+            for (int v : {low, fallback, high}) {
+                EXPECT_EQ(passed(arg, std::to_string(v), &left).error, "") << arg << " " << v;
+                EXPECT_EQ(left, "/p 64");
+            }
+            EXPECT_NE(passed(arg, std::to_string(low - 1), &left).error, "") << "the slider stops short of " << arg;
+            EXPECT_NE(passed(arg, std::to_string(high + 1), &left).error, "") << "the slider stops short of " << arg;
+            switches++;
+        }
+        if (e.name == "file") {
+            EXPECT_EQ(passed(e.attributes.at("arg"), "/home/u/My Pictures/s.png", &left).image,
+                      "/home/u/My Pictures/s.png");
+            EXPECT_EQ(left, "/p 64");
+            switches++;
+        }
+    }
+    EXPECT_EQ(switches, 13) << "two sliders, five texture sizes, five check boxes and the picture";
+}
 
 } // namespace
