@@ -532,6 +532,9 @@ int ss_draw(HWND hWnd)
     drop_countdown(&frame);
     ripple_dynamics();
     if (ripple_redraw) ripple_redraw();
+#ifndef _WIN32
+    DrawFrameRate();
+#endif
     if (user_options & OPTION_DOUBLE_BUFFER) SwapBuffers(hDC);
     wglMakeCurrent(NULL, NULL);
     ReleaseDC(hWnd, hDC);

@@ -389,6 +389,9 @@ struct HOSTSETTINGS {
     int show_fps;
 };
 void GetHostSettings(HOSTSETTINGS *settings);
+// Linux only: the frame rate and processor time in the bottom-left corner, when the host asked
+// for them (-fps); call with the frame's GL context current (frame_rate.cpp).
+void DrawFrameRate(void);
 // Linux only: the arguments a saver for another monitor starts with, "tidefold /s" and the
 // host's switches of this run; ended by a null.
 char *const *monitor_saver_arguments(void);

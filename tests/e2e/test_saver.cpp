@@ -190,7 +190,7 @@ TEST(Launcher, PasswordModeExitsAtOnceWithoutAWindow)
 }
 
 // The host's switches take the place of the stored settings for the run and write nothing: a
-// picture instead of the photograph, the passes turned off and on.
+// picture instead of the photograph, the passes turned off and on, the frame-rate read-out.
 TEST_F(FullScreenSaver, HostSwitchesTakeThePlaceOfTheStoredSettingsForTheRun)
 {
     s.paint_desktop(std::vector<unsigned>(size_t(kWidth) * kHeight, kPinkDesktop));
@@ -212,13 +212,20 @@ TEST_F(FullScreenSaver, HostSwitchesTakeThePlaceOfTheStoredSettingsForTheRun)
          }},
         {"--speed 3 --frequency 400 --texture-size 64 --low-quality --single-buffer /s",
          [](const Picture &p) { EXPECT_GT(p.fraction_near(kPinkDesktop), 0.5) << "the desktop is not shown"; }},
+        // The read-out: yellow figures in the bottom-left corner, nothing elsewhere.
+        {"/s --no-desktop -fps",
+         [](const Picture &p) {
+             EXPECT_GT(p.black_fraction(), 0.95) << "more than the read-out was drawn";
+             Picture corner = crop(p, 0, kHeight - 30, 300, 30);
+             EXPECT_GT(corner.fraction_near(0xffff4c), 0.01) << "no read-out in the corner";
+         }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args);
         ASSERT_TRUE(s.launch(c.args));
         ASSERT_NE(s.wait_for_saver_window(kStartMs), 0u) << s.error_output();
         sleep_ms(900);
-        c.check(middle(s.screenshot()));
+        c.check(s.screenshot());
         s.key("Escape", true, true);
         EXPECT_EQ(s.wait_exit(5000), 0);
         EXPECT_EQ(s.error_output(), "");
