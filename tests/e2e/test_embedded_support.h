@@ -4,11 +4,11 @@
 #pragma once
 
 #include "harness.h"
+#include "picture_files.h"
 #include "process.h"
 #include "rippling.h"
 
 #include <X11/Xatom.h>
-#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <X11/Xutil.h>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -96,21 +96,6 @@ inline void expect_rippling(SaverSession &s, int x, int y, int w, int h, const P
     expect_rippling_shots([&] { return s.screenshot(x, y, w, h); }, expected, what);
 }
 
-
-// Colours no other picture source has: the desktop the tests paint, and the pictures they offer.
-constexpr unsigned kPinkDesktop = 0xe01090, kGreenPicture = 0x20c040, kRedPicture = 0xd02020;
-
-// A picture of one colour, PNG or JPEG as the name ends, its folders made; gives the path.
-inline std::string save_flat_picture(const std::string &path, unsigned rgb, int w = 160, int h = 90)
-{
-    GdkPixbuf *p = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, w, h);
-    gdk_pixbuf_fill(p, rgb << 8 | 0xff);
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    bool jpeg = path.size() > 4 && path.compare(path.size() - 4, 4, ".jpg") == 0;
-    gdk_pixbuf_save(p, path.c_str(), jpeg ? "jpeg" : "png", nullptr, nullptr);
-    g_object_unref(p);
-    return path;
-}
 
 // Publishes a wallpaper of the known desktop on the root, as desktops do.
 inline Pixmap publish_wallpaper(Display *d, int w, int h)
