@@ -7,6 +7,7 @@
 #include "xscreensaver_prefs.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace platform {
 namespace {
@@ -30,6 +31,9 @@ std::string stored_picture_source()
             fputs("tidefold: the stored image_path is not a string value; it is left unused\n", stderr);
     }
     RegCloseKey(key);
+    // Written by hand, so a path in the home may start with ~ as in a shell.
+    const char *home = getenv("HOME");
+    if (home && (path == "~" || path.rfind("~/", 0) == 0)) path = home + path.substr(1);
     return path;
 }
 

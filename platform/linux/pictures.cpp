@@ -72,16 +72,19 @@ bool read_picture_file(const std::string &path, std::vector<guchar> *bytes, std:
         return false;
     }
     struct stat st;
-    bool ok = fstat(fd, &st) == 0;
-    if (!ok) *why = strerror(errno);
-    else if (!S_ISREG(st.st_mode)) *why = S_ISDIR(st.st_mode) ? "a folder" : "not a regular file", ok = false;
-    else if (st.st_size > kMaxPictureFileBytes) *why = "the file is over 256 MiB", ok = false;
+    if (fstat(fd, &st) != 0) *why = strerror(errno);
+    else if (!S_ISREG(st.st_mode)) *why = "not a regular file";
+    else if (st.st_size > kMaxPictureFileBytes) *why = "the file is over 256 MiB";
+    bool ok = why->empty();
     if (ok) {
         bytes->resize(size_t(st.st_size));
         size_t got = 0;
         ssize_t n = 1;
         while (got < bytes->size() && (n = read(fd, bytes->data() + got, bytes->size() - got)) > 0) got += size_t(n);
-        if (n < 0) *why = strerror(errno), ok = false;
+        if (n < 0) {
+            *why = strerror(errno);
+            ok = false;
+        }
         bytes->resize(got);
     }
     close(fd);
@@ -108,8 +111,10 @@ GdkPixbuf *load_picture(const std::string &path)
     bool ok = gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), &error) && check.refused.empty();
     ok = gdk_pixbuf_loader_close(loader, ok ? &error : nullptr) && ok;
     GdkPixbuf *pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-    if (pixbuf && (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || gdk_pixbuf_get_n_channels(pixbuf) < 3))
-        pixbuf = nullptr, check.refused = "an unusual pixel format";
+    if (pixbuf && (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || gdk_pixbuf_get_n_channels(pixbuf) < 3)) {
+        pixbuf = nullptr;
+        check.refused = "an unusual pixel format";
+    }
     GdkPixbuf *turned = pixbuf ? gdk_pixbuf_apply_embedded_orientation(pixbuf) : nullptr;
     if (!turned) {
         if (!check.refused.empty()) why = check.refused;

@@ -223,6 +223,16 @@ std::string huge_png(const std::string &path)
     return path;
 }
 
+// A GIF whose screen and only image claim 40000 x 40000 pixels.
+std::string huge_gif(const std::string &path)
+{
+    const std::string size = "\x40\x9c\x40\x9c";
+    std::string gif = "GIF89a" + size + std::string("\x80\x00\x00", 3) + std::string(6, '\x7f') + "\x2c" +
+                      std::string(4, '\0') + size + std::string("\x00\x02\x02\x4c\x01\x00\x3b", 7);
+    std::ofstream(path, std::ios::binary) << gif;
+    return path;
+}
+
 class PictureSource : public TempConfigHome, public ::testing::WithParamInterface<SourceCase> {};
 
 TEST_P(PictureSource, CoversTheBlockOrWarnsOncePerPictureAndLeavesIt)
@@ -304,7 +314,8 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    0, 1, "not a regular file"},
         SourceCase{"Device", [](const std::string &) { return std::string("/dev/zero"); }, 0, 1, "not a regular file"},
-        SourceCase{"HugePicture", [](const std::string &d) { return huge_png(d + "/huge.png"); }, 0, 1, "too large"}),
+        SourceCase{"HugePicture", [](const std::string &d) { return huge_png(d + "/huge.png"); }, 0, 1, "too large"},
+        SourceCase{"HugeGif", [](const std::string &d) { return huge_gif(d + "/huge.gif"); }, 0, 1, "too large"}),
     [](const ::testing::TestParamInfo<SourceCase> &info) { return std::string(info.param.name); });
 
 // The saver's own picture has detail everywhere and is never black.

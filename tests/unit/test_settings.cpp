@@ -84,6 +84,8 @@ TEST_F(Settings, ImagePathSurvivesTheDialogsSaveAndTheCommandLineWinsOverIt)
     platform::host_settings().image = "/tmp/sea.jpg";
     EXPECT_EQ(platform::picture_source(), "/tmp/sea.jpg");
     platform::host_settings() = platform::HostSettings();
+    write_store(kGroupLine + "image_path=sz:~/Pictures\n");
+    EXPECT_EQ(platform::picture_source(), std::string(getenv("HOME")) + "/Pictures");
     write_store(kGroupLine + "image_path=dword:00000001\n");
     EXPECT_EQ(platform::picture_source(), "") << "a value that is not a string is no path";
 }
