@@ -10,6 +10,20 @@ namespace {
 
 uint8_t channel(double v) { return uint8_t(std::clamp(v, 0.0, 255.0)); }
 
+// Sine from a table: the picture takes two of them a pixel, and a screen has millions of pixels.
+double table_sin(double x)
+{
+    const int kSteps = 4096;
+    static double table[kSteps];
+    static bool filled = false;
+    if (!filled) {
+        for (int i = 0; i < kSteps; i++) table[i] = std::sin(i * 2 * M_PI / kSteps);
+        filled = true;
+    }
+    long i = std::lround(x * (kSteps / (2 * M_PI)));
+    return table[((i % kSteps) + kSteps) % kSteps];
+}
+
 } // namespace
 
 void draw_builtin_picture(BitmapRec &dst, int x, int y, int w, int h)
@@ -21,8 +35,9 @@ void draw_builtin_picture(BitmapRec &dst, int x, int y, int w, int h)
         double depth = double(j) / h; // 0 at the top, 1 at the bottom
         double r = 30 - 20 * depth, g = 120 - 70 * depth, b = 170 - 70 * depth;
         bool grout_row = j % tile < grout;
+        double row_wave = 2.1 * table_sin(j * 0.029);
         for (int i = std::max(0, -x); i < w && x + i < dst.width; i++) {
-            double light = std::sin(i * 0.043 + 2.1 * std::sin(j * 0.029)) * std::sin(j * 0.051 + 1.7 * std::sin(i * 0.023));
+            double light = table_sin(i * 0.043 + row_wave) * table_sin(j * 0.051 + 1.7 * table_sin(i * 0.023));
             double glow = light > 0.45 ? (light - 0.45) / 0.55 : 0.0;
             double pr = r + 70 * glow, pg = g + 90 * glow, pb = b + 70 * glow;
             if (grout_row || i % tile < grout) {
