@@ -188,7 +188,7 @@ bool one_colour(const BitmapRec &dst, int dx, int dy, int w, int h)
 // While the run is embedded, the desktop is what lay under the target window: the screenshot a
 // daemon left before it blanked the screen, else the wallpaper a desktop published, else the
 // screen area the target covers. Hosts that leave neither have covered the screen with a blank
-// window of their own by the time they start us: that area is no photograph.
+// window of their own by the time they start us, so an area of one colour is no photograph.
 bool capture_embedded_desktop(int sx, int sy, BitmapRec &dst, int dx, int dy, int w, int h)
 {
     Pixmap shot;
