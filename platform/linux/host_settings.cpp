@@ -61,6 +61,15 @@ void note_error(HostSettings *out, const std::string &line)
     if (out->error.empty()) out->error = line;
 }
 
+// A value as the message shows it: on one line, and not too long to read.
+std::string shown(const char *value)
+{
+    std::string out;
+    for (const char *p = value; *p && out.size() < 40; p++) out += (unsigned char)*p < 0x20 || *p == 0x7f ? '?' : *p;
+    if (strlen(value) > 40) out += "...";
+    return out;
+}
+
 } // namespace
 
 bool take_host_switch(int argc, const char *const *argv, int *i, HostSettings *out)
@@ -96,7 +105,7 @@ bool take_host_switch(int argc, const char *const *argv, int *i, HostSettings *o
         return true;
     }
     if (!read_number(value, number->low, number->high, number->power_of_two, &(out->*number->field)))
-        note_error(out, std::string("tidefold: ") + arg + " " + value + ": " + number->what);
+        note_error(out, std::string("tidefold: ") + arg + " " + shown(value) + ": " + number->what);
     return true;
 }
 

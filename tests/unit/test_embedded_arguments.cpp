@@ -184,6 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
         HostCase{{"--frequency", "+5"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
         HostCase{{"--frequency", "5x"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
         HostCase{{"--speed", " 5"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--texture-size", "600\n\x7f\xff"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
         HostCase{{"--speed", "99999999999999999999"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
         HostCase{{"--texture-size", "1000"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
         HostCase{{"--texture-size", "4096"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
