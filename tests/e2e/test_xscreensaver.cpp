@@ -150,4 +150,42 @@ TEST_F(XScreenSaverDaemon, ShowsThePhotographOnlyWhenTheUserAllowsItAndElseTheir
     }
 }
 
+// xscreensaver-settings reads each display mode's command line against its entry when it shows
+// the mode, warns of every switch the entry has no control for, and rebuilds the command from its
+// controls: with our entry in its folder (mounted there in a namespace of its own, which needs
+// root), every switch Tidefold takes comes back as it went in, and only a made-up one is refused.
+TEST_F(XScreenSaverDaemon, SettingsDialogTakesEverySwitchOfTheEntryBack)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "the entry is put in xscreensaver's folder in a mount namespace, which needs root";
+    ASSERT_EQ(access("/usr/bin/xscreensaver-settings", X_OK), 0) << "xscreensaver-settings is not installed";
+    const std::string config = h.home + "/config";
+    std::filesystem::create_directories(config);
+    for (const auto &entry : std::filesystem::directory_iterator("/usr/share/xscreensaver/config"))
+        std::filesystem::copy_file(entry.path(), config + "/" + entry.path().filename().string());
+    std::filesystem::copy_file(std::string(TIDEFOLD_SOURCE_DIR) + "/packaging/tidefold.xml", config + "/tidefold.xml",
+                               std::filesystem::copy_options::overwrite_existing);
+    const std::string command = "tidefold --root --speed 5 --frequency 100 --texture-size 256 --no-desktop --lighting "
+                                "--fps --single-buffer --low-quality --image /home/u/Pictures";
+    std::ofstream(h.home + "/.xscreensaver") << "mode: one\nselected: 0\nprograms: \\\n  GL: " << command
+                                             << " --made-up 3 \\n\\\n\n";
+    Process dialog;
+    ASSERT_TRUE(dialog.start({"unshare", "-m", "/bin/sh", "-c",
+                              "mount --bind '" + config + "' /usr/share/xscreensaver/config && exec timeout 20 "
+                              "xscreensaver-settings --debug"},
+                             h.env, true, -1, h.home + "/settings.log", h.home));
+    const std::string rebuilt = "scheduling preview \"" + command + "\"";
+    std::string said;
+    for (int waited = 0; waited < 15000 && (said = read_file(h.home + "/settings.log")).find(rebuilt) == std::string::npos;
+         waited += 100)
+        sleep_ms(100);
+    dialog.signal(SIGTERM);
+    dialog.wait_exit(3000);
+    EXPECT_NE(said.find(rebuilt), std::string::npos) << "the dialog did not give the switches back" << said;
+    EXPECT_NE(said.find("WARNING: tidefold: no match for --made-up 3"), std::string::npos) << said;
+    size_t warnings = 0, refused = 0;
+    for (size_t at = 0; (at = said.find("WARNING", at)) != std::string::npos; at++) warnings++;
+    for (size_t at = 0; (at = said.find("no match for --made-up 3", at)) != std::string::npos; at++) refused++;
+    EXPECT_EQ(warnings, refused) << "a warning about the entry or a switch of ours" << said;
+}
+
 } // namespace
