@@ -154,38 +154,62 @@ TEST_F(XScreenSaverDaemon, ShowsThePhotographOnlyWhenTheUserAllowsItAndElseTheir
 // the mode, warns of every switch the entry has no control for, and rebuilds the command from its
 // controls: with our entry in its folder (mounted there in a namespace of its own, which needs
 // root), every switch Tidefold takes comes back as it went in, and only a made-up one is refused.
-TEST_F(XScreenSaverDaemon, SettingsDialogTakesEverySwitchOfTheEntryBack)
+// Its preview leaves a screenshot too, which the image settings keep off the preview as well.
+TEST_F(XScreenSaverDaemon, SettingsDialogTakesEverySwitchOfTheEntryBackAndItsPreviewKeepsThePhotographOff)
 {
     if (geteuid() != 0) GTEST_SKIP() << "the entry is put in xscreensaver's folder in a mount namespace, which needs root";
     ASSERT_EQ(access("/usr/bin/xscreensaver-settings", X_OK), 0) << "xscreensaver-settings is not installed";
+    s.paint_desktop(std::vector<unsigned>(size_t(kWidth) * kHeight, kPinkDesktop));
     const std::string config = h.home + "/config";
     std::filesystem::create_directories(config);
     for (const auto &entry : std::filesystem::directory_iterator("/usr/share/xscreensaver/config"))
         std::filesystem::copy_file(entry.path(), config + "/" + entry.path().filename().string());
     std::filesystem::copy_file(std::string(TIDEFOLD_SOURCE_DIR) + "/packaging/tidefold.xml", config + "/tidefold.xml",
                                std::filesystem::copy_options::overwrite_existing);
+    // Runs the dialog on the mode until its log holds `until`, or until the preview has drawn and
+    // been looked at; gives the log.
+    auto show_mode = [&](const std::string &command, const std::string &until, bool look_at_preview) {
+        std::ofstream(h.home + "/.xscreensaver") << "mode: one\nselected: 0\ngrabDesktopImages: False\n"
+                                                 << "programs: \\\n  GL: " << command << " \\n\\\n\n";
+        EXPECT_TRUE(h.hand_over());
+        std::string as_user = h.user >= 0 ? "setpriv --reuid=" + std::to_string(h.user) + " --regid=" +
+                                                std::to_string(h.group) + " --clear-groups "
+                                          : "";
+        Process dialog;
+        EXPECT_TRUE(dialog.start({"unshare", "-m", "/bin/sh", "-c",
+                                  "mount --bind '" + config + "' /usr/share/xscreensaver/config && exec " + as_user +
+                                      "timeout 20 xscreensaver-settings --debug"},
+                                 h.env, true, -1, h.home + "/settings.log", h.home));
+        std::string said;
+        for (int waited = 0; waited < 15000 && (said = read_file(h.home + "/settings.log")).find(until) == std::string::npos;
+             waited += 100)
+            sleep_ms(100);
+        if (look_at_preview) {
+            EXPECT_NE(s.wait_for_saver_window(10000), 0u) << "no preview" << read_file(h.home + "/settings.log");
+            sleep_ms(1500);
+            std::vector<MonitorSpec> w = s.saver_windows();
+            Picture preview = w.empty() ? Picture() : s.screenshot(w[0].x, w[0].y, w[0].width, w[0].height);
+            EXPECT_LT(preview.black_fraction(), 0.4) << "nothing in the preview";
+            EXPECT_LT(preview.fraction_near(kPinkDesktop), 0.01) << "the photograph shows in the preview";
+        }
+        dialog.signal(SIGTERM);
+        dialog.wait_exit(3000);
+        std::remove((h.home + "/settings.log").c_str());
+        return said;
+    };
     const std::string command = "tidefold --root --speed 5 --frequency 100 --texture-size 256 --no-desktop --lighting "
                                 "--fps --single-buffer --low-quality --image /home/u/Pictures";
-    std::ofstream(h.home + "/.xscreensaver") << "mode: one\nselected: 0\nprograms: \\\n  GL: " << command
-                                             << " --made-up 3 \\n\\\n\n";
-    Process dialog;
-    ASSERT_TRUE(dialog.start({"unshare", "-m", "/bin/sh", "-c",
-                              "mount --bind '" + config + "' /usr/share/xscreensaver/config && exec timeout 20 "
-                              "xscreensaver-settings --debug"},
-                             h.env, true, -1, h.home + "/settings.log", h.home));
     const std::string rebuilt = "scheduling preview \"" + command + "\"";
-    std::string said;
-    for (int waited = 0; waited < 15000 && (said = read_file(h.home + "/settings.log")).find(rebuilt) == std::string::npos;
-         waited += 100)
-        sleep_ms(100);
-    dialog.signal(SIGTERM);
-    dialog.wait_exit(3000);
+    std::string said = show_mode(command + " --made-up 3", rebuilt, false);
     EXPECT_NE(said.find(rebuilt), std::string::npos) << "the dialog did not give the switches back" << said;
     EXPECT_NE(said.find("WARNING: tidefold: no match for --made-up 3"), std::string::npos) << said;
     size_t warnings = 0, refused = 0;
     for (size_t at = 0; (at = said.find("WARNING", at)) != std::string::npos; at++) warnings++;
     for (size_t at = 0; (at = said.find("no match for --made-up 3", at)) != std::string::npos; at++) refused++;
     EXPECT_EQ(warnings, refused) << "a warning about the entry or a switch of ours" << said;
+
+    show_mode(h.exe + " --root", "", true);
+    wait_until_gone(h.exe, h.display(), 2000);
 }
 
 } // namespace

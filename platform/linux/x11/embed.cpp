@@ -184,20 +184,44 @@ bool desktop_wallpaper(Pixmap *pixmap, int *x, int *y)
     return false;
 }
 
+namespace {
+
+// Whether w is a window of the daemon (class XScreenSaver) or of its settings dialog, whose preview
+// is a child of the dialog's window.
+bool xscreensaver_window(Display *dpy, Window w)
+{
+    XClassHint hint = {nullptr, nullptr};
+    if (!XGetClassHint(dpy, w, &hint)) return false;
+    bool daemon = (hint.res_class && strcmp(hint.res_class, "XScreenSaver") == 0) ||
+                  (hint.res_name && strcmp(hint.res_name, "xscreensaver-settings") == 0);
+    if (hint.res_name) XFree(hint.res_name);
+    if (hint.res_class) XFree(hint.res_class);
+    return daemon;
+}
+
+} // namespace
+
 bool embed_started_by_xscreensaver()
 {
     Display *dpy = display();
     if (!dpy || !g_target) return false;
     ErrorTrap trap(dpy);
-    XClassHint hint = {nullptr, nullptr};
-    bool daemon = XGetClassHint(dpy, g_target, &hint) && hint.res_class && strcmp(hint.res_class, "XScreenSaver") == 0;
-    if (hint.res_name) XFree(hint.res_name);
-    if (hint.res_class) XFree(hint.res_class);
+    Window root = DefaultRootWindow(dpy);
+    bool daemon = false;
+    Window w = g_target;
+    for (int depth = 0; !daemon && w && w != root && depth < 32; depth++) {
+        daemon = xscreensaver_window(dpy, w);
+        Window r, parent = 0, *children = nullptr;
+        unsigned n = 0;
+        if (!XQueryTree(dpy, w, &r, &parent, &children, &n)) parent = 0;
+        if (children) XFree(children);
+        w = parent;
+    }
     // Older daemons mark their windows, or the root, with their version instead.
     Atom version = XInternAtom(dpy, "_SCREENSAVER_VERSION", False);
-    for (Window w : {g_target, DefaultRootWindow(dpy)}) {
+    for (Window marked : {g_target, root}) {
         int count = 0;
-        Atom *props = daemon ? nullptr : XListProperties(dpy, w, &count);
+        Atom *props = daemon ? nullptr : XListProperties(dpy, marked, &count);
         for (int i = 0; i < count; i++) daemon = daemon || props[i] == version;
         if (props) XFree(props);
     }

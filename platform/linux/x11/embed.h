@@ -46,8 +46,8 @@ bool embed_screenshot(Pixmap *pixmap, int *x, int *y);
 // The wallpaper a desktop published on the root, and where the saver's area (the target's, when
 // embedded) starts inside it. False when none is published.
 bool desktop_wallpaper(Pixmap *pixmap, int *x, int *y);
-// Whether the target is a window of the xscreensaver daemon, which leaves its screenshot whatever
-// the user allowed display modes to show.
+// Whether the target is a window of the xscreensaver daemon or lies in its settings dialog (the
+// preview): both leave a screenshot whatever the user allowed display modes to show.
 bool embed_started_by_xscreensaver();
 // Asks for the target's size changes, so our window inside can follow them.
 void embed_watch_target();
