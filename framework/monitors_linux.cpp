@@ -43,7 +43,7 @@ int ss_start_monitor_saver(const RECT *area)
         if (getppid() != starter) _exit(0);
         fcntl(proof[1], F_SETFD, 0);
         setenv(SS_MONITOR_VARIABLE, value, 1);
-        execl("/proc/self/exe", "tidefold", "/s", (char *)NULL);
+        execv("/proc/self/exe", monitor_saver_arguments());
         _exit(0);
     }
     close(proof[0]);

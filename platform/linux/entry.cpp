@@ -5,6 +5,7 @@
 // status 1 and one line on stderr.
 #include "backend.h"
 #include "embed.h"
+#include "host_settings.h"
 #include "signals.h"
 #include "ssaver.h"
 
@@ -29,6 +30,13 @@ void print_usage(const char *program)
            "  /a               change password: not supported, exits at once\n"
            "  --root           draw on the root window (or $XSCREENSAVER_WINDOW)\n"
            "  --window-id ID   draw inside the X window ID (hex with 0x, or decimal)\n"
+           "For this run only, over the stored settings (nothing is written):\n"
+           "  --speed N        ripple speed, 1 to 30      --frequency N   frames between drops, 1 to 500\n"
+           "  --lighting, --no-lighting    the lighting pass on or off\n"
+           "  --no-desktop     no picture pass            --single-buffer  draw straight to the screen\n"
+           "  --low-quality    blocky texture filtering   --texture-size N  64, 128, ... 2048\n"
+           "  --image PATH     ripple this picture, or one from this folder\n"
+           "  -fps             show the frame rate and processor time in a corner\n"
            "  -h, --help       show this text;  --version  show the version\n"
            "Settings: $XDG_CONFIG_HOME/tidefold/registry.ini (~/.config/tidefold/registry.ini by default)\n",
            program);
@@ -75,6 +83,13 @@ int main(int argc, char **argv)
     // touched, so that one which never answers cannot hold it.
     int mode = scanned_mode(args.command_line);
     if (mode == SS_MODE_PASSWORD) return 0;
+    // A bad value from the host stops the full-screen saver before it starts; a window another
+    // program handed us is never left empty, so there the stored value stands.
+    if (!args.host.error.empty()) {
+        fprintf(stderr, "%s\n", args.host.error.c_str());
+        if (mode == SS_MODE_SAVER) return 1;
+    }
+    platform::host_settings() = args.host;
     // Previews draw inside a window of the X screen, whatever else the session offers.
     if (args.embedded || mode == SS_MODE_PREVIEW) platform::choose_backend(platform::BackendKind::x11);
     // Every other mode needs the display.

@@ -113,6 +113,18 @@ void store_saver_setting(const char *name, unsigned value)
     RegCloseKey(key);
 }
 
+void store_saver_string(const char *name, const std::string &value)
+{
+    HKEY key;
+    DWORD disposition;
+    char no_class[] = "";
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brindlewick Productions\\Tidefold Screen Saver", 0, no_class,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()), DWORD(value.size() + 1));
+    RegCloseKey(key);
+}
+
 bool SaverSession::launch(const std::string &args)
 {
     std::vector<std::string> words = {TIDEFOLD_EXE};

@@ -76,5 +76,7 @@ std::string dead_display_name();
 
 // Writes one of the saver's values into the settings store this process uses.
 void store_saver_setting(const char *name, unsigned value);
+// Writes a string value (REG_SZ) beside them, such as image_path.
+void store_saver_string(const char *name, const std::string &value);
 // True once the process is gone or left only as a zombie.
 bool process_ended(pid_t pid);

@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
+#include "test_embedded_support.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -261,6 +266,80 @@ TEST(Launcher, PasswordModeExitsAtOnceWithoutAWindow)
     XSync(s.dpy(), False);
     XEvent ev;
     EXPECT_FALSE(XCheckTypedEvent(s.dpy(), CreateNotify, &ev)) << "a window was created";
+}
+
+// The host's switches take the place of the stored settings for the run and write nothing: a
+// picture instead of the photograph, the passes turned off and on, the frame-rate read-out.
+TEST_F(FullScreenSaver, HostSwitchesTakeThePlaceOfTheStoredSettingsForTheRun)
+{
+    s.paint_desktop(std::vector<unsigned>(size_t(kWidth) * kHeight, kPinkDesktop));
+    char tmpl[] = "/tmp/tidefold-pictures-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string green = save_flat_picture(std::string(tmpl) + "/green.png", kGreenPicture);
+    struct Case {
+        std::string args;
+        std::function<void(const Picture &)> check;
+    } cases[] = {
+        {"/s --image " + green,
+         [](const Picture &p) { EXPECT_GT(p.fraction_near(kGreenPicture), 0.5) << "not the picture asked for"; }},
+        {"/s --no-desktop", [](const Picture &p) { EXPECT_GT(p.black_fraction(), 0.95) << "a pass was drawn"; }},
+        // The lighting map alone is grey, drawn opaque.
+        {"/s -no-desktop --lighting",
+         [](const Picture &p) {
+             EXPECT_LT(p.black_fraction(), 0.5) << "the lighting pass was not drawn";
+             EXPECT_LT(p.fraction_near(kPinkDesktop), 0.01) << "the desktop pass was drawn";
+         }},
+        {"--speed 3 --frequency 400 --texture-size 64 --low-quality --single-buffer /s",
+         [](const Picture &p) { EXPECT_GT(p.fraction_near(kPinkDesktop), 0.5) << "the desktop is not shown"; }},
+        // The read-out: yellow figures in the bottom-left corner, nothing elsewhere.
+        {"/s --no-desktop -fps",
+         [](const Picture &p) {
+             EXPECT_GT(p.black_fraction(), 0.95) << "more than the read-out was drawn";
+             Picture corner = crop(p, 0, kHeight - 30, 300, 30);
+             EXPECT_GT(corner.fraction_near(0xffff4c), 0.01) << "no read-out in the corner";
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args);
+        ASSERT_TRUE(s.launch(c.args));
+        ASSERT_NE(s.wait_for_saver_window(kStartMs), 0u) << s.error_output();
+        sleep_ms(900);
+        c.check(s.screenshot());
+        s.key("Escape", true, true);
+        EXPECT_EQ(s.wait_exit(5000), 0);
+        EXPECT_EQ(s.error_output(), "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(std::string(getenv("XDG_CONFIG_HOME")) + "/tidefold/registry.ini"))
+        << "a switch was written to the settings";
+    std::error_code ignored;
+    std::filesystem::remove_all(tmpl, ignored);
+}
+
+// A bad value stops the full-screen saver before it covers anything, with one line and status 1;
+// an embedded run says the same and goes on with the stored value.
+TEST_F(FullScreenSaver, BadSwitchValuesEndTheSaverWithOneLineAndStatusOne)
+{
+    for (const char *args : {"/s --speed 0", "/s --frequency 501", "/s --texture-size 1000", "--speed 31 /s",
+                             "/s --image", "/s -speed x"}) {
+        SCOPED_TRACE(args);
+        ASSERT_TRUE(s.launch(args));
+        EXPECT_EQ(s.wait_exit(5000), 1);
+        std::string said = s.error_output();
+        EXPECT_EQ(said.rfind("tidefold: ", 0), 0u) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_EQ(s.wait_for_saver_window(100), 0u);
+    }
+    // A window another program handed over is never left empty: the stored value stands.
+    Window target = client_window(s.dpy(), 100, 100, 320, 240, true);
+    ASSERT_TRUE(s.launch("--window-id " + hex(target) + " --speed 0"));
+    ASSERT_NE(s.wait_for_saver_window(kStartMs), 0u);
+    sleep_ms(900);
+    EXPECT_TRUE(s.running()) << "a bad value ended an embedded run";
+    EXPECT_LT(s.screenshot(100, 100, 320, 240).black_fraction(), 0.4) << "nothing drawn";
+    s.signal(SIGTERM);
+    EXPECT_EQ(s.wait_exit(3000), 0);
+    std::string said = s.error_output();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
 }
 
 } // namespace

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "compositor.h"
+#include "picture_files.h"
 #include "rippling.h"
 
 #include <memory>
+#include <sys/stat.h>
 #include <sstream>
 
 namespace {
@@ -63,6 +65,24 @@ TEST_F(SwaySaver, ShowsTheBackgroundRipplingInPlaceAndAtScale)
     expect_rippling_shots([&] { return session.screenshot(); }, background(), "the saver under sway");
     EXPECT_EQ(session.type({"-k", "Escape"}), 0);
     expect_closed("a key");
+}
+
+// A picture source takes the place of the photograph on Wayland too.
+TEST_F(SwaySaver, ShowsThePictureAskedForInsteadOfTheBackground)
+{
+    char tmpl[] = "/tmp/tidefold-pictures-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    ASSERT_EQ(chmod(tmpl, 0755), 0);
+    const std::string green = save_flat_picture(std::string(tmpl) + "/green.png", kGreenPicture);
+    ASSERT_EQ(chmod(green.c_str(), 0644), 0);
+    ASSERT_TRUE(saver.launch({"/s", "--image", green}));
+    ASSERT_TRUE(session.wait_for_change(saver.process(), "", background())) << "the saver never drew" << saver.log();
+    sleep_ms(1000);
+    EXPECT_GT(middle(session.screenshot()).fraction_near(kGreenPicture), 0.5) << saver.log();
+    EXPECT_EQ(session.type({"-k", "Escape"}), 0);
+    expect_closed("a key");
+    std::error_code ignored;
+    std::filesystem::remove_all(tmpl, ignored);
 }
 
 TEST_F(SwaySaver, KeyPressEndsItWithStatusZero)
