@@ -31,6 +31,18 @@ protected:
         EXPECT_EQ(s.wait_exit(1200), -1) << "the saver closed after " << after;
     }
     void expect_closed(const char *after) { EXPECT_EQ(s.wait_exit(5000), 0) << "the saver did not close with 0 after " << after; }
+    // A window under the saver, focused, that hears the events in mask (what leaks to it).
+    Window focused_window_underneath(long mask)
+    {
+        Display *d = s.dpy();
+        Window under = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 400, 300, 0, 0, 0);
+        XSelectInput(d, under, mask);
+        XMapWindow(d, under);
+        XSync(d, False);
+        XSetInputFocus(d, under, RevertToParent, CurrentTime);
+        XSync(d, False);
+        return under;
+    }
     // A client of its own asks for the keyboard: AlreadyGrabbed while a saver holds it.
     static int grab_from_another_client()
     {
@@ -136,11 +148,7 @@ TEST_F(FullScreenSaver, KeyReleaseAndWheelDoNotClose)
 TEST_F(FullScreenSaver, KeyNeverReachesTheWindowUnderneath)
 {
     Display *d = s.dpy();
-    Window under = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 400, 300, 0, 0, 0);
-    XSelectInput(d, under, KeyPressMask | ButtonPressMask);
-    XMapWindow(d, under);
-    XSetInputFocus(d, under, RevertToParent, CurrentTime);
-    XSync(d, False);
+    Window under = focused_window_underneath(KeyPressMask | ButtonPressMask);
     start_saver(50, 50);
     s.key("x", true, true);
     s.button(1);
@@ -159,11 +167,7 @@ TEST_F(FullScreenSaver, KeyNeverReachesTheWindowUnderneath)
 TEST_F(FullScreenSaver, AnotherClientsKeyboardGrabEndingNeitherClosesNorLeaksKeys)
 {
     Display *d = s.dpy();
-    Window under = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 400, 300, 0, 0, 0);
-    XSelectInput(d, under, KeyPressMask);
-    XMapWindow(d, under);
-    XSync(d, False);
-    XSetInputFocus(d, under, RevertToParent, CurrentTime);
+    Window under = focused_window_underneath(KeyPressMask);
     ASSERT_EQ(XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync, CurrentTime), GrabSuccess);
     XSync(d, False);
     start_saver(50, 50);
@@ -204,11 +208,7 @@ TEST_F(FullScreenSaver, AnotherClientsGrabOutlastingTheRetriesEndsItWithStatusOn
 TEST_F(FullScreenSaver, TwoStartedTogetherNeverCoverTheScreenWithoutTheGrabs)
 {
     Display *d = s.dpy();
-    Window under = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 400, 300, 0, 0, 0);
-    XSelectInput(d, under, KeyPressMask);
-    XMapWindow(d, under);
-    XSync(d, False);
-    XSetInputFocus(d, under, RevertToParent, CurrentTime);
+    Window under = focused_window_underneath(KeyPressMask);
     s.move_pointer(50, 50);
     Process second;
     ASSERT_TRUE(s.launch("/s"));
