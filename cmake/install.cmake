@@ -57,7 +57,14 @@ install(TARGETS tidefold RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${TIDEFOLD_PACKAGING_OUT}/hack/tidefold DESTINATION ${TIDEFOLD_XSCREENSAVER_HACKDIR})
 install(FILES packaging/tidefold.xml DESTINATION ${TIDEFOLD_XSCREENSAVER_CONFIGDIR})
 install(FILES ${TIDEFOLD_PACKAGING_OUT}/tidefold.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
-install(FILES packaging/tidefold.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The menu entry names the program by its installed path, since KWin grants its screenshot service
+# to the entry whose Exec is the running executable. The path is settled when installing, where
+# the prefix is known for certain (the package's is /usr whatever the build's).
+install(CODE "
+  set(TIDEFOLD_INSTALLED_EXE \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tidefold\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/packaging/tidefold.desktop.in\"
+                 \"${TIDEFOLD_PACKAGING_OUT}/installed/tidefold.desktop\" @ONLY)")
+install(FILES ${TIDEFOLD_PACKAGING_OUT}/installed/tidefold.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/tidefold-screensaver.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications/screensavers
         RENAME tidefold.desktop)
 install(PROGRAMS packaging/saver_tidefold DESTINATION ${TIDEFOLD_XSECURELOCK_HELPERDIR})

@@ -43,6 +43,7 @@ TEST_PACKAGES=(
   clang-14 libclang-rt-14-dev libfuzzer-14-dev          # fuzzing with libFuzzer
   sway swaybg grim wtype weston                         # the Wayland tests: headless compositors, background, screenshots, keys
   mmdebstrap                                            # the bare Debian 12 the fresh stage runs the README's commands in
+  kwin-wayland                                          # KDE's compositor (--virtual): its screenshot service, idle protocols
 )
 
 set_name=test

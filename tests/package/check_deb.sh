@@ -68,7 +68,9 @@ if command -v desktop-file-validate > /dev/null; then
   desktop-file-validate "$tmp/usr/share/applications/tidefold.desktop" || fail "the desktop entry is not valid"
   desktop-file-validate "$theme" || fail "the screen saver theme entry is not valid"
 fi
-grep -qx 'Exec=tidefold /c' "$tmp/usr/share/applications/tidefold.desktop" || fail "the menu entry does not open the dialog"
+grep -qx 'Exec=/usr/bin/tidefold /c' "$tmp/usr/share/applications/tidefold.desktop" || fail "the menu entry does not open the dialog"
+grep -qx 'X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2' "$tmp/usr/share/applications/tidefold.desktop" ||
+  fail "the menu entry does not ask for KWin's screenshot service"
 grep -qx 'Exec=tidefold --root' "$theme" || fail "the theme entry does not run tidefold --root"
 grep -qx 'Categories=Screensaver;' "$theme" || fail "the theme entry is not in the Screensaver category"
 saver=$tmp/usr/libexec/xsecurelock/saver_tidefold

@@ -112,8 +112,71 @@ bool HeadlessCompositor::start_weston(int width, int height)
     return true;
 }
 
+bool HeadlessCompositor::install_entry(const std::string &name, const std::string &exe)
+{
+    char real[4096];
+    if (!realpath(exe.c_str(), real)) return false;
+    std::ofstream entry(home.home + "/share/applications/" + name + ".desktop");
+    entry << "[Desktop Entry]\nType=Application\nName=" << name << "\nExec=" << real
+          << " /c\nNoDisplay=true\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n";
+    return bool(entry);
+}
+
+bool HeadlessCompositor::start_kwin(int width, int height, std::string *why_not)
+{
+    if (access("/usr/bin/kwin_wayland", X_OK) != 0) {
+        *why_not = "kwin_wayland is not installed (tools/deps.sh test installs it)";
+        return false;
+    }
+    if (!prepare("kwin")) return false;
+    kwin_ = true;
+    std::filesystem::create_directories(home.home + "/share/applications");
+    // The Debian binary carries a file capability, which an unprivileged user in a container may not
+    // take up: a copy has none.
+    const std::string kwin = home.home + "/kwin_wayland";
+    std::filesystem::copy_file("/usr/bin/kwin_wayland", kwin);
+    kwin_screenshot_ = home.for_user(KWIN_SCREENSHOT);
+    if (!install_entry("tidefold", home.exe) || !install_entry("kwin-screenshot", kwin_screenshot_))
+        return false;
+    std::string background = write_ppm("background.ppm", known_picture(width, height));
+    if (!home.hand_over()) return false;
+    std::vector<std::string> env = {"HOME=" + home.home, "PATH=/usr/bin:/bin", "XDG_RUNTIME_DIR=" + runtime_dir,
+                                    "XDG_DATA_DIRS=" + home.home + "/share:/usr/share", "XDG_CURRENT_DESKTOP=KDE"};
+    const std::string script = "echo $$ > \"$HOME/kwin.pid\" && echo \"$DBUS_SESSION_BUS_ADDRESS\" > \"$HOME/bus.tmp\" && "
+                               "mv \"$HOME/bus.tmp\" \"$HOME/bus\" && "
+                               "exec \"$HOME/kwin_wayland\" --virtual --width " + std::to_string(width) + " --height " +
+                               std::to_string(height) + " --socket wayland-kwin --no-lockscreen --no-global-shortcuts "
+                               "--no-kactivities";
+    if (!compositor_.start({"dbus-run-session", "--", "sh", "-c", script}, env, true, home.user,
+                           home.home + "/compositor.log") ||
+        !wait_for_socket(kStartMs))
+        return false;
+    for (int waited = 0; (bus_address = read_file(home.home + "/bus")).empty(); waited += 20) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(20);
+    }
+    bus_address.erase(bus_address.find_last_not_of('\n') + 1);
+    if (!background_.start({"swaybg", "-o", "*", "-i", background, "-m", "stretch"}, client_env(), true, home.user,
+                           home.home + "/commands.log"))
+        return false;
+    Picture expected = known_picture(width, height);
+    for (int waited = 0; screenshot().mean_difference(expected) > 2; waited += 200) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(200);
+    }
+    return true;
+}
+
 HeadlessCompositor::~HeadlessCompositor()
 {
+    background_.signal(SIGTERM);
+    background_.wait_exit(2000);
+    // dbus-run-session ends its bus once KWin, which it waits for, ends.
+    if (kwin_) {
+        pid_t kwin = pid_t(atol(read_file(home.home + "/kwin.pid").c_str()));
+        if (kwin > 0) kill(kwin, SIGTERM);
+        compositor_.wait_exit(5000);
+    }
     compositor_.signal(SIGTERM);
     if (compositor_.wait_exit(3000) == -1) compositor_.signal(SIGKILL);
 }
@@ -132,6 +195,7 @@ std::vector<std::string> HeadlessCompositor::client_env() const
     std::vector<std::string> env = home.env;
     env.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
     env.push_back("WAYLAND_DISPLAY=" + socket);
+    if (!bus_address.empty()) env.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus_address);
     return env;
 }
 
@@ -186,6 +250,7 @@ Picture HeadlessCompositor::screenshot(const std::string &output)
 {
     std::string path = runtime_dir + "/screenshot.ppm";
     unlink(path.c_str());
+    if (kwin_) return run({kwin_screenshot_, path}) == 0 ? read_ppm(path) : Picture();
     std::vector<std::string> argv = {"grim", "-t", "ppm"};
     if (!output.empty()) argv.insert(argv.end(), {"-o", output});
     argv.push_back(path);

@@ -1,5 +1,5 @@
-// Harness for the Wayland tests: a private headless compositor (sway, or weston for the path
-// without layer shell and screencopy) run as "nobody", which both refuse or dislike root, with a
+// Harness for the Wayland tests: a private headless compositor (sway, weston for the path
+// without layer shell and screencopy, KWin for its own screenshot service) run as "nobody", which both refuse or dislike root, with a
 // private home and runtime folder; screenshots with grim, keys with wtype, the pointer (and keys
 // for GTK) through a client of our own with virtual devices, and tidefold started beside them with
 // only the Wayland session in its environment.
@@ -18,6 +18,11 @@ public:
     bool start_sway(int width, int height);
     // Starts weston's headless backend with one output of width x height.
     bool start_weston(int width, int height);
+    // Starts KWin's virtual backend on a session bus of its own, with one output of width x height
+    // showing the known desktop (drawn by swaybg). Tidefold and the screenshot client are
+    // installed in a private data folder KWin reads, so that KWin serves them its screenshots.
+    // False with why_not set when KWin is not installed.
+    bool start_kwin(int width, int height, std::string *why_not);
     ~HeadlessCompositor();
 
     // sway: adds an output of width x height at x, 0; gives its name ("" on failure).
@@ -25,7 +30,8 @@ public:
     // sway: shows picture on the output as its background, and waits until the screen shows it.
     bool set_background(const std::string &output, const Picture &picture);
     bool swaymsg(const std::vector<std::string> &command);
-    // The whole layout, or one output by name (sway: screencopy through grim).
+    // The whole layout, or one output by name (sway: screencopy through grim; KWin: the whole
+    // workspace through its screenshot service).
     Picture screenshot(const std::string &output = "");
     // Waits up to 15 s for the output ("": all of them) to show something other than picture
     // while client runs.
@@ -49,14 +55,16 @@ public:
     std::string log() const { return home.log("compositor.log"); }
 
     HostHome home;
-    std::string runtime_dir, socket;
+    std::string runtime_dir, socket, bus_address;
 
 private:
     bool prepare(const std::string &name);
     bool wait_for_socket(int timeout_ms);
     std::string write_ppm(const std::string &name, const Picture &picture);
-    Process compositor_;
-    std::string ipc_socket_;
+    bool install_entry(const std::string &name, const std::string &exe);
+    Process compositor_, background_;
+    std::string ipc_socket_, kwin_screenshot_;
+    bool kwin_ = false;
 };
 
 // A virtual pointer and keyboard on the session's seat, kept for the whole case (the compositor

@@ -81,6 +81,9 @@ private:
 
 bool photograph_by_screencopy(const CaptureGlobals &g, wl_output *output, Photo *out);
 bool photograph_by_image_copy(const CaptureGlobals &g, wl_output *output, Photo *out);
+// KWin's screenshot service: the area of the logical layout at the outputs' full resolution.
+bool photograph_by_kwin(int x, int y, int width, int height, Photo *out);
+
 // The portal's permission store's answer for screenshots by programs outside a sandbox: the portal
 // takes a non-interactive screenshot silently only with yes; unset, it asks the user first.
 enum class ScreenshotPermission { yes, no, unset };
