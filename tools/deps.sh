@@ -44,6 +44,8 @@ TEST_PACKAGES=(
   sway swaybg grim wtype weston                         # the Wayland tests: headless compositors, background, screenshots, keys
   mmdebstrap                                            # the bare Debian 12 the fresh stage runs the README's commands in
   kwin-wayland                                          # KDE's compositor (--virtual): its screenshot service, idle protocols
+  mutter gnome-shell                                    # GNOME's compositor alone and with the Shell, headless
+  xdg-desktop-portal xdg-desktop-portal-gnome           # the screenshot portal and its permission store, GNOME's backend
 )
 
 set_name=test

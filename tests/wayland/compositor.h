@@ -23,6 +23,14 @@ public:
     // installed in a private data folder KWin reads, so that KWin serves them its screenshots.
     // False with why_not set when KWin is not installed.
     bool start_kwin(int width, int height, std::string *why_not);
+    // Starts GNOME's compositor headless, with one virtual monitor of width x height: the whole
+    // Shell (gnome-shell, with a private system bus it needs) or mutter alone. The session bus is
+    // its own, with the display in its activation environment as the session manager would put
+    // it; the Shell is taken out of the overview it starts in. False with why_not set when the
+    // program is not installed.
+    bool start_gnome(const std::string &program, int width, int height, std::string *why_not);
+    // GNOME: presses and releases each key (X keysym numbers) through mutter's remote desktop.
+    bool keys(const std::vector<unsigned> &keysyms);
     ~HeadlessCompositor();
 
     // sway: adds an output of width x height at x, 0; gives its name ("" on failure).
@@ -30,8 +38,8 @@ public:
     // sway: shows picture on the output as its background, and waits until the screen shows it.
     bool set_background(const std::string &output, const Picture &picture);
     bool swaymsg(const std::vector<std::string> &command);
-    // The whole layout, or one output by name (sway: screencopy through grim; KWin: the whole
-    // workspace through its screenshot service).
+    // The whole layout, or one output by name (sway: screencopy through grim; KWin and GNOME
+    // Shell: the whole workspace through their screenshot services).
     Picture screenshot(const std::string &output = "");
     // Waits up to 15 s for the output ("": all of them) to show something other than picture
     // while client runs.
@@ -62,9 +70,10 @@ private:
     bool wait_for_socket(int timeout_ms);
     std::string write_ppm(const std::string &name, const Picture &picture);
     bool install_entry(const std::string &name, const std::string &exe);
-    Process compositor_, background_;
-    std::string ipc_socket_, kwin_screenshot_;
-    bool kwin_ = false;
+    bool start_on_session_bus(const std::vector<std::string> &env, const std::string &command);
+    Process compositor_, background_, system_bus_;
+    std::string ipc_socket_, session_client_;
+    bool kwin_ = false, gnome_shell_ = false;
 };
 
 // A virtual pointer and keyboard on the session's seat, kept for the whole case (the compositor

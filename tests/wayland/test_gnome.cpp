@@ -1,0 +1,84 @@
+// The saver under GNOME 43 (the Shell, and mutter alone), which offers neither layer shell nor a
+// screen copy: a full-screen window, and the photograph through the desktop portal only when the
+// portal's permission store already allows it, since otherwise the Shell puts its question over
+// the saver. Without leave the saver shows at once, black.
+#include <gtest/gtest.h>
+
+#include "compositor.h"
+#include "rippling.h"
+
+namespace {
+
+constexpr int kWidth = 1024, kHeight = 768;
+
+// One Shell for every case: it takes a few seconds to start.
+class GnomeShellSaver : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        session_ = new HeadlessCompositor;
+        if (!session_->start_gnome("gnome-shell", kWidth, kHeight, &why_not_) && why_not_.empty())
+            why_not_ = "!gnome-shell did not start" + session_->log();
+    }
+    static void TearDownTestSuite()
+    {
+        delete session_;
+        session_ = nullptr;
+    }
+    void SetUp() override
+    {
+        if (why_not_.rfind("!", 0) == 0) FAIL() << why_not_;
+        if (!why_not_.empty()) GTEST_SKIP() << why_not_;
+    }
+    // Stores the screenshot permission of programs outside a sandbox ("" takes it away).
+    bool store_permission(const std::string &answer)
+    {
+        const std::string store = "org.freedesktop.impl.portal.PermissionStore";
+        std::vector<std::string> call = {"gdbus", "call", "--session", "--dest", store, "--object-path",
+                                         "/org/freedesktop/impl/portal/PermissionStore", "--method"};
+        if (answer.empty()) {
+            call.insert(call.end(), {store + ".DeletePermission", "screenshot", "screenshot", ""});
+            session_->run(call);  // fails when there was nothing to take away
+            return true;
+        }
+        call.insert(call.end(), {store + ".SetPermission", "screenshot", "true", "screenshot", "", "['" + answer + "']"});
+        return session_->run(call) == 0;
+    }
+    static inline HeadlessCompositor *session_ = nullptr;
+    static inline std::string why_not_;
+};
+
+TEST_F(GnomeShellSaver, WithLeaveInThePermissionStoreItRipplesThePortalsPhotograph)
+{
+    ASSERT_TRUE(store_permission("yes"));
+    WaylandSaver saver(*session_);
+    ASSERT_TRUE(saver.launch({"/s"}));
+    ASSERT_TRUE(session_->wait_for_change(saver.process(), "", session_->screenshot())) << saver.log();
+    sleep_ms(1500);
+    expect_rippling_shots([&] { return session_->screenshot(); }, known_picture(kWidth, kHeight),
+                          "the saver under GNOME Shell");
+    saver.signal(SIGTERM);
+    EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
+}
+
+TEST_F(GnomeShellSaver, WithoutLeaveItCoversTheOutputAtOnceAndNoQuestionAppears)
+{
+    for (const char *stored : {"", "no"}) {
+        SCOPED_TRACE(*stored ? "stored no" : "nothing stored");
+        ASSERT_TRUE(store_permission(stored));
+        WaylandSaver saver(*session_);
+        ASSERT_TRUE(saver.launch({"/s"}));
+        // Black over everything, the top bar too, soon after the start; a question from the
+        // Shell would stand over it.
+        for (int waited = 0; session_->screenshot().black_fraction() < 0.999; waited += 100) {
+            ASSERT_LT(waited, 3000) << "the output is not covered black" << saver.log();
+            sleep_ms(100);
+        }
+        sleep_ms(2000);
+        EXPECT_GT(session_->screenshot().black_fraction(), 0.999) << "something stands over the saver";
+        saver.signal(SIGTERM);
+        EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
+    }
+}
+
+} // namespace
