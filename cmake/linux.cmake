@@ -38,7 +38,7 @@ list(REMOVE_ITEM PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/linux/entry.cpp)
 add_library(tidefold_platform STATIC ${PLATFORM_SOURCES} ${RES_CPP})
 target_include_directories(tidefold_platform PUBLIC ${CMAKE_SOURCE_DIR}/platform/linux
                            ${CMAKE_SOURCE_DIR}/platform/linux/x11 ${CMAKE_SOURCE_DIR}/platform/linux/wayland)
-target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext X11::Xrandr X11::Xinerama OpenGL::GL OpenGL::GLX
+target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext X11::Xrandr X11::Xinerama X11::Xss OpenGL::GL OpenGL::GLX
                       OpenGL::EGL PkgConfig::GTK3 PkgConfig::GLIB PkgConfig::GIO_UNIX
                       tidefold_wayland_protocols)
 

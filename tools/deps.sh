@@ -10,6 +10,7 @@ set -euo pipefail
 RUN_PACKAGES=(
   build-essential cmake pkg-config file                 # compiler and build system; file for the package's Depends
   libx11-dev libxext-dev libxrandr-dev libxinerama-dev  # X11, its extensions, monitors
+  libxss-dev                                            # the X server's idle time, for the idle watcher
   libgl1-mesa-dev libgl1-mesa-dri libglx-mesa0          # OpenGL (Mesa, software rendering included)
   libgtk-3-dev libglib2.0-dev                           # dialogs, settings store
   binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64-posix  # windres, and the mingw C compiler and headers it preprocesses

@@ -22,7 +22,7 @@ unsigned long root_window()
 
 void print_usage(const char *program)
 {
-    printf("Usage: %s [/s | /c | /p ID | /a] [--root | --window-id ID] [--allow-screenshots]\n"
+    printf("Usage: %s [/s | /c | /p ID | /a] [--root | --window-id ID] [--idle SECONDS | --allow-screenshots]\n"
            "Tidefold, a water-ripple screen saver.\n"
            "  /s               run full screen until a key, a button or a mouse move\n"
            "  /c               open the settings dialog (also with no switch)\n"
@@ -30,6 +30,7 @@ void print_usage(const char *program)
            "  /a               change password: not supported, exits at once\n"
            "  --root           draw on the root window (or $XSCREENSAVER_WINDOW)\n"
            "  --window-id ID   draw inside the X window ID (hex with 0x, or decimal)\n"
+           "  --idle SECONDS   start the saver whenever the session has been idle that long\n"
            "  --allow-screenshots  ask the desktop once for leave to photograph it (GNOME)\n"
            "  -h, --help       show this text;  --version  show the version\n"
            "Settings: $XDG_CONFIG_HOME/tidefold/registry.ini (~/.config/tidefold/registry.ini by default)\n",
@@ -70,6 +71,7 @@ int main(int argc, char **argv)
         return 2;
     }
     if (command.kind == platform::SessionCommand::allow_screenshots) return platform::allow_screenshots();
+    if (command.kind == platform::SessionCommand::idle) return platform::watch_idle(command.idle_seconds);
     x11::EntryArguments args = x11::read_entry_arguments(argc, argv, getenv("XSCREENSAVER_WINDOW"), root_window);
     if (args.request == x11::EntryArguments::help) {
         print_usage(argv[0]);

@@ -21,4 +21,8 @@ SessionCommand read_session_command(int argc, const char *const *argv);
 // the screenshots the saver later takes without asking. Prints what came of it; the exit status.
 int allow_screenshots();
 
+// tidefold --idle SECONDS: starts the full-screen saver whenever the session has been idle that
+// long, until a termination signal. The exit status.
+int watch_idle(unsigned seconds);
+
 } // namespace platform
