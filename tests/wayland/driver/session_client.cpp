@@ -7,6 +7,8 @@
 //                                  Shell gives only to the bus name org.gnome.Screenshot, owned here
 //   session_client keys KEYSYM...  presses and releases each key (a decimal keysym) through mutter's
 //                                  remote desktop service
+//   session_client inhibit         holds the session awake until it is ended: a stand-in for GNOME's
+//                                  session manager whose IsInhibited says yes for idleness
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -135,15 +137,47 @@ int keys(GDBusConnection *bus, int count, char **keysyms)
     return ok ? 0 : 1;
 }
 
+const char kSessionManagerXml[] =
+    "<node><interface name='org.gnome.SessionManager'><method name='IsInhibited'>"
+    "<arg type='u' direction='in'/><arg type='b' direction='out'/></method></interface></node>";
+
+void on_is_inhibited(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *,
+                     GVariant *parameters, GDBusMethodInvocation *invocation, gpointer)
+{
+    guint32 flags = 0;
+    g_variant_get(parameters, "(u)", &flags);
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(b)", (flags & 8) != 0));
+}
+
+int inhibit(GDBusConnection *bus)
+{
+    GDBusNodeInfo *node = g_dbus_node_info_new_for_xml(kSessionManagerXml, nullptr);
+    static const GDBusInterfaceVTable vtable = {on_is_inhibited, nullptr, nullptr, {}};
+    if (!g_dbus_connection_register_object(bus, "/org/gnome/SessionManager", node->interfaces[0], &vtable, nullptr,
+                                           nullptr, nullptr))
+        return 1;
+    GVariant *owned = call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+                           g_variant_new("(su)", "org.gnome.SessionManager", 4u), "(u)");
+    if (!owned) return 1;
+    guint32 result = 0;
+    g_variant_get(owned, "(u)", &result);
+    if (result != 1) return 1;
+    puts("ready");
+    fflush(stdout);
+    g_main_loop_run(g_main_loop_new(nullptr, FALSE));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 3) return 2;
+    if (argc < 2) return 2;
     GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     if (!bus) return 1;
-    if (strcmp(argv[1], "kwin") == 0) return kwin(bus, argv[2]);
-    if (strcmp(argv[1], "gnome") == 0) return gnome(bus, argv[2]);
+    if (strcmp(argv[1], "kwin") == 0 && argc == 3) return kwin(bus, argv[2]);
+    if (strcmp(argv[1], "gnome") == 0 && argc == 3) return gnome(bus, argv[2]);
     if (strcmp(argv[1], "keys") == 0) return keys(bus, argc - 2, argv + 2);
+    if (strcmp(argv[1], "inhibit") == 0) return inhibit(bus);
     return 2;
 }
