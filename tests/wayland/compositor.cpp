@@ -232,6 +232,41 @@ bool HeadlessCompositor::start_gnome(const std::string &program, int width, int 
     return true;
 }
 
+bool HeadlessCompositor::start_session_bus()
+{
+    if (!bus_address.empty()) return true;
+    const std::string path = runtime_dir + "/bus";
+    if (!session_bus_.start({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + path}, client_env(), true,
+                            home.user, home.home + "/session-bus.log"))
+        return false;
+    for (int waited = 0; access(path.c_str(), F_OK) != 0; waited += 20) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(20);
+    }
+    bus_address = "unix:path=" + path;
+    return true;
+}
+
+bool HeadlessCompositor::launch_program(Process &program, const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv = {home.exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return program.start(argv, client_env(), true, home.user, home.home + "/tidefold.log", home.home);
+}
+
+bool HeadlessCompositor::hold_awake(Process &holder)
+{
+    const std::string log = home.home + "/holder.log";
+    unlink(log.c_str());
+    if (!holder.start({home.for_user(SESSION_CLIENT), "inhibit"}, client_env(), true, home.user, log, home.home))
+        return false;
+    for (int waited = 0; read_file(log).find("ready") == std::string::npos; waited += 20) {
+        if (waited >= kStartMs || !holder.running()) return false;
+        sleep_ms(20);
+    }
+    return true;
+}
+
 bool HeadlessCompositor::keys(const std::vector<unsigned> &keysyms)
 {
     std::vector<std::string> argv = {session_client_, "keys"};

@@ -29,6 +29,12 @@ public:
     // it; the Shell is taken out of the overview it starts in. False with why_not set when the
     // program is not installed.
     bool start_gnome(const std::string &program, int width, int height, std::string *why_not);
+    // Gives a session without one (sway, weston) a session bus of its own for its clients.
+    bool start_session_bus();
+    // The idle watcher's view of this session: tidefold started with the session's environment,
+    // the session held awake by a stand-in for GNOME's session manager on its bus.
+    bool launch_program(Process &program, const std::vector<std::string> &args);
+    bool hold_awake(Process &holder);
     // GNOME: presses and releases each key (X keysym numbers) through mutter's remote desktop.
     bool keys(const std::vector<unsigned> &keysyms);
     ~HeadlessCompositor();
@@ -71,7 +77,7 @@ private:
     std::string write_ppm(const std::string &name, const Picture &picture);
     bool install_entry(const std::string &name, const std::string &exe);
     bool start_on_session_bus(const std::vector<std::string> &env, const std::string &command);
-    Process compositor_, background_, system_bus_;
+    Process compositor_, background_, system_bus_, session_bus_;
     std::string ipc_socket_, session_client_;
     bool kwin_ = false, gnome_shell_ = false;
 };

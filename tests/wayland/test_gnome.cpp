@@ -1,10 +1,12 @@
 // The saver under GNOME 43 (the Shell, and mutter alone), which offers neither layer shell nor a
 // screen copy: a full-screen window, and the photograph through the desktop portal only when the
 // portal's permission store already allows it, since otherwise the Shell puts its question over
-// the saver. Without leave the saver shows at once, black.
+// the saver. Without leave the saver shows at once, black. The idle watcher there listens to
+// mutter's idle monitor.
 #include <gtest/gtest.h>
 
 #include "compositor.h"
+#include "idle_cases.h"
 #include "rippling.h"
 
 namespace {
@@ -79,6 +81,27 @@ TEST_F(GnomeShellSaver, WithoutLeaveItCoversTheOutputAtOnceAndNoQuestionAppears)
         saver.signal(SIGTERM);
         EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
     }
+}
+
+} // namespace
+
+namespace {
+
+// mutter alone: idleness from its idle monitor on the session bus, keys through its remote desktop.
+TEST(MutterIdleWatcher, StartsTheSaverOncePerIdlePeriodNeverWhileHeldAwakeAndEndsWithIt)
+{
+    HeadlessCompositor session;
+    std::string why_not;
+    if (!session.start_gnome("mutter", kWidth, kHeight, &why_not)) {
+        if (!why_not.empty()) GTEST_SKIP() << why_not;
+        FAIL() << "mutter did not start" << session.log();
+    }
+    IdleSession idle;
+    idle.launch = [&](Process &program, const std::vector<std::string> &args) { return session.launch_program(program, args); };
+    // A remote desktop session's first key makes its keyboard; the second reaches the saver.
+    idle.user_input = [&] { return session.keys({0xffe1, 0xffe1}); };  // Shift
+    idle.hold_awake = [&](Process &holder) { return session.hold_awake(holder); };
+    expect_idle_watcher_rules(idle, [&] { return session.home.log("tidefold.log"); });
 }
 
 } // namespace

@@ -128,10 +128,14 @@ int keys(GDBusConnection *bus, int count, char **keysyms)
     g_variant_get(created, "(&o)", &session);
     const std::string iface = std::string(service) + ".Session";
     bool ok = call(bus, service, session, iface.c_str(), "Start", nullptr, nullptr) != nullptr;
-    for (int i = 0; ok && i < count; i++)
+    for (int i = 0; ok && i < count; i++) {
+        if (i) g_usleep(300000);
         for (gboolean pressed : {gboolean(TRUE), gboolean(FALSE)})
             ok = call(bus, service, session, iface.c_str(), "NotifyKeyboardKeysym",
                       g_variant_new("(ub)", guint32(strtoul(keysyms[i], nullptr, 10)), pressed), nullptr) != nullptr;
+    }
+    // The session's keyboard goes with it: give the keys time to be delivered first.
+    g_usleep(300000);
     call(bus, service, session, iface.c_str(), "Stop", nullptr, nullptr);
     g_variant_unref(created);
     return ok ? 0 : 1;
