@@ -11,6 +11,8 @@
 namespace {
 
 constexpr int kStartMs = 15000;
+// The Shell's services come up one after another after its socket, slowly on a busy machine.
+constexpr int kGnomeStartMs = 60000;
 
 // Reads a binary PPM (P6, maxval 255) into a picture; empty on any other content.
 Picture read_ppm(const std::string &path)
@@ -214,7 +216,7 @@ bool HeadlessCompositor::start_gnome(const std::string &program, int width, int 
         return false;
     // The first key makes mutter's virtual keyboard; Escape also takes the Shell out of its overview.
     for (int waited = 0; !keys({0xff1b}); waited += 200) {
-        if (waited >= kStartMs) return false;
+        if (waited >= kGnomeStartMs) return false;
         sleep_ms(200);
     }
     if (!gnome_shell_) return true;
@@ -226,7 +228,7 @@ bool HeadlessCompositor::start_gnome(const std::string &program, int width, int 
         return false;
     for (int waited = 0; screenshot().width != width || middle(screenshot()).mean_difference(middle(known)) > 3;
          waited += 200) {
-        if (waited >= kStartMs) return false;
+        if (waited >= kGnomeStartMs) return false;
         sleep_ms(200);
     }
     return true;

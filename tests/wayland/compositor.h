@@ -66,7 +66,7 @@ public:
     std::vector<std::string> client_env() const;
     // Runs argv as the session's user; its exit status.
     int run(const std::vector<std::string> &argv, int timeout_ms = 10000);
-    std::string log() const { return home.log("compositor.log"); }
+    std::string log() const { return home.log("compositor.log") + home.log("commands.log"); }
 
     HostHome home;
     std::string runtime_dir, socket, bus_address;
