@@ -439,9 +439,34 @@ void resize(int width, int height)
     glLoadIdentity();
 }
 
+#ifndef _WIN32
+static void set_option(int bit, int on_off)
+{
+    if (on_off > 0) user_options |= bit;
+    if (on_off < 0) user_options &= ~bit;
+}
+
+// Switches a host gave for this run take the place of the stored values; nothing is written.
+static void apply_host_settings(void)
+{
+    HOSTSETTINGS hs;
+    GetHostSettings(&hs);
+    if (hs.ripple_speed) ripple_speed = hs.ripple_speed;
+    if (hs.ripple_freq) ripple_freq = hs.ripple_freq;
+    if (hs.max_texture_size) max_texture_size = hs.max_texture_size;
+    set_option(OPTION_LIGHTEN_DARKEN, hs.lighten_darken);
+    set_option(OPTION_RIPPLE_DESKTOP, hs.ripple_desktop);
+    set_option(OPTION_DOUBLE_BUFFER, hs.double_buffer);
+    set_option(OPTION_HIGH_QUALITY, hs.high_quality);
+}
+#endif
+
 int ss_initialize(HWND hWnd)
 {
     LoadConfig();
+#ifndef _WIN32
+    apply_host_settings();
+#endif
     HDC hDC = GetDC(hWnd);
     DWORD flags = (user_options & OPTION_DOUBLE_BUFFER) ? PFD_DOUBLEBUFFER : 0;
     if (!oglSetPixelFormat(hDC, PFD_TYPE_RGBA, flags)) {
@@ -507,6 +532,9 @@ int ss_draw(HWND hWnd)
     drop_countdown(&frame);
     ripple_dynamics();
     if (ripple_redraw) ripple_redraw();
+#ifndef _WIN32
+    DrawFrameRate();
+#endif
     if (user_options & OPTION_DOUBLE_BUFFER) SwapBuffers(hDC);
     wglMakeCurrent(NULL, NULL);
     ReleaseDC(hWnd, hDC);

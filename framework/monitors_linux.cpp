@@ -1,12 +1,17 @@
 // The savers of the other monitors on Linux: the same program started once per monitor, told its
 // area through the environment, ended with the process that started it however that one ends.
+// The area comes with proof that the starter is the parent: one end of a socket pair the parent
+// made, inherited, whose peer is the parent process. A variable in the user's environment alone
+// makes no monitor saver (which would cover its area without holding the keyboard).
 #include "ssaver.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,8 +29,10 @@ static void pause_ms(long ms)
 int ss_start_monitor_saver(const RECT *area)
 {
     if (monitor_saver_count >= MAX_MONITOR_SAVERS) return 0;
-    char value[64];
-    snprintf(value, sizeof value, "%ld,%ld,%ld,%ld", (long)area->left, (long)area->top,
+    int proof[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, proof) != 0) return 0;
+    char value[80];
+    snprintf(value, sizeof value, "%d:%ld,%ld,%ld,%ld", proof[1], (long)area->left, (long)area->top,
              (long)(area->right - area->left), (long)(area->bottom - area->top));
     pid_t starter = getpid();
     pid_t pid = fork();
@@ -34,13 +41,39 @@ int ss_start_monitor_saver(const RECT *area)
         // there is nothing to cover.
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != starter) _exit(0);
+        fcntl(proof[1], F_SETFD, 0);
         setenv(SS_MONITOR_VARIABLE, value, 1);
-        execl("/proc/self/exe", "tidefold", "/s", (char *)NULL);
+        execv("/proc/self/exe", monitor_saver_arguments());
         _exit(0);
     }
+    close(proof[0]);
+    close(proof[1]);
     if (pid < 0) return 0;
     monitor_savers[monitor_saver_count++] = pid;
     return 1;
+}
+
+// Whether fd is a socket made by our parent process.
+static int made_by_parent(int fd)
+{
+    struct ucred peer;
+    socklen_t size = sizeof peer;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof peer) return 0;
+    pid_t parent = getppid();
+    return parent > 1 && peer.pid == parent;
+}
+
+int ss_given_monitor(RECT *area)
+{
+    const char *given = getenv(SS_MONITOR_VARIABLE);
+    if (!given) return 0;
+    char *rest = NULL;
+    long fd = strtol(given, &rest, 10);
+    int proven = rest != given && *rest == ':' && fd >= 0 && fd < 65536 && made_by_parent((int)fd);
+    int read = proven && ss_read_monitor_area(rest + 1, area);
+    if (proven) close((int)fd);
+    unsetenv(SS_MONITOR_VARIABLE);
+    return read;
 }
 
 // A monitor saver that ends leaves its monitor uncovered, so the whole saver ends, the way a

@@ -3,6 +3,7 @@
 #include "ssaver.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #define MAX_MONITOR_SAVERS 16
@@ -61,6 +62,12 @@ int ss_start_monitor_saver(const RECT *area)
     CloseHandle(pi.hThread);
     hMonitorSavers[nMonitorSavers++] = pi.hProcess;
     return 1;
+}
+
+int ss_given_monitor(RECT *area)
+{
+    const char *given = getenv(SS_MONITOR_VARIABLE);
+    return given && ss_read_monitor_area(given, area);
 }
 
 // Waits for the first monitor saver to end (a click or a move over its monitor ends it) and then

@@ -102,23 +102,33 @@ int ss_read_monitor_area(const char *text, RECT *rc)
     return 1;
 }
 
+// One full-screen saver at a time: a second one started while the first runs (an idle manager
+// firing twice, a double click) would cover the screen without the keyboard and pointer, which
+// the first one holds. The mutex is kept until the process ends.
+static int another_saver_running(void)
+{
+    HANDLE hRunning = CreateMutexA(NULL, FALSE, "Tidefold full-screen saver");
+    return hRunning && GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
 // The full-screen saver covers every monitor, one process each, every one with its own ripples.
 // The one the user started takes the primary monitor (else the first) and starts one saver for
-// each of the others, which it is told through the environment.
-static void take_monitor(void)
+// each of the others, which it tells their areas. 0 when another full-screen saver runs already.
+static int take_monitor(void)
 {
     RECT area;
-    const char *given = getenv(SS_MONITOR_VARIABLE);
-    if (given && ss_read_monitor_area(given, &area)) {
+    if (ss_given_monitor(&area)) {
         bMonitorSaver = 1;
         use_area(&area);
-        return;
+        return 1;
     }
+    if (another_saver_running()) return 0;
     EnumDisplayMonitors(NULL, NULL, note_monitor, 0);
-    if (monitor_count < 2) return;
+    if (monitor_count < 2) return 1;
     for (int i = 0; i < monitor_count; i++)
         if (i != primary_monitor) ss_start_monitor_saver(&monitor_areas[i]);
     use_area(&monitor_areas[primary_monitor]);
+    return 1;
 }
 
 static int InitApplication(HINSTANCE hInstance)
@@ -169,7 +179,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     nScreenWidth = GetSystemMetrics(SM_CXSCREEN);
     nScreenHeight = GetSystemMetrics(SM_CYSCREEN);
     ss_scan_command_line(lpCmdLine);
-    if (ss_mode == SS_MODE_SAVER) take_monitor();
+    if (ss_mode == SS_MODE_SAVER && !take_monitor()) return 0;
 
     if (ss_mode == SS_MODE_PASSWORD) return 0;
     if (ss_mode == SS_MODE_CONFIG) {

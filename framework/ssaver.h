@@ -41,6 +41,9 @@ HWND ss_invoked_parent(void);
 // ending it when one of them ends (monitors_windows.cpp, monitors_linux.cpp).
 #define SS_MONITOR_VARIABLE "TIDEFOLD_MONITOR"
 int ss_read_monitor_area(const char *text, RECT *rc);
+// In a saver started for one monitor by the saver the user started: that monitor's area, and 1.
+// 0 in any other process, whatever its environment holds.
+int ss_given_monitor(RECT *area);
 int ss_start_monitor_saver(const RECT *area);
 void ss_watch_monitor_savers(HWND hWnd);
 void ss_end_monitor_savers(void);

@@ -4,7 +4,8 @@
 // never read past the string and must give one of the four modes; without a switch character the
 // mode stays as it was; the entry must pass the other arguments on so that the scan makes the same
 // of them, and a screen saver daemon's word must always end in a preview inside the window it
-// named.
+// named. A host's switch (--speed N and the like) is taken out whole, and its value is in range or
+// not taken at all.
 #include "embed.h"
 #include "ssaver.h"
 
@@ -62,6 +63,12 @@ void enter(const uint8_t *data, size_t size)
 
     x11::EntryArguments args = x11::read_entry_arguments((int)argv.size(), argv.data(),
                                                          daemon_window ? words[0].c_str() : nullptr, fake_root);
+    // A host's value is in its range or not taken at all.
+    const platform::HostSettings &h = args.host;
+    if (h.speed < 0 || h.speed > 30 || h.frequency < 0 || h.frequency > 500 ||
+        (h.texture_size && (h.texture_size < 64 || h.texture_size > 2048 || (h.texture_size & (h.texture_size - 1)))))
+        fail("a host's value out of range", args.command_line);
+    if (h.error.find('\n') != std::string::npos) fail("a message of more than one line", h.error);
     // --help and --version answer and end the run: the rest of the arguments are never scanned.
     if (args.request != x11::EntryArguments::run) return;
     scan(args.command_line);
@@ -70,11 +77,15 @@ void enter(const uint8_t *data, size_t size)
             fail("a daemon's word did not end in a preview of its window", args.command_line);
         return;
     }
-    // Blanks may differ (a leading empty argument adds none), never what the scan makes of it.
+    // Blanks may differ (a leading empty argument adds none), never what the scan makes of the
+    // arguments that are not the host's switches.
     const int mode = ss_mode;
     const HWND parent = ss_invoked_parent();
     std::string joined;
-    for (size_t i = 1; i < argv.size(); i++) joined += (i > 1 ? " " : "") + std::string(argv[i]);
+    platform::HostSettings skipped;
+    for (int i = 1; i < (int)argv.size(); i++)
+        if (!platform::take_host_switch((int)argv.size(), argv.data(), &i, &skipped))
+            joined += (joined.empty() ? "" : " ") + std::string(argv[i]);
     scan(joined);
     if (ss_mode != mode || (mode == SS_MODE_PREVIEW && ss_invoked_parent() != parent))
         fail("arguments not passed on as they were", args.command_line);

@@ -13,6 +13,7 @@ RUN_PACKAGES=(
   libxss-dev                                            # the X server's idle time, for the idle watcher
   libgl1-mesa-dev libgl1-mesa-dri libglx-mesa0          # OpenGL (Mesa, software rendering included)
   libgtk-3-dev libglib2.0-dev                           # dialogs, settings store
+  librsvg2-common                                       # GTK's SVG icon loader: the theme's check marks in the dialog
   binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64-posix  # windres, and the mingw C compiler and headers it preprocesses
                                                         # with: the resource script the Linux build embeds
   imagemagick                                           # the icon picture; run.sh's desktop picture and GIF
@@ -38,6 +39,7 @@ TEST_PACKAGES=(
   xserver-xorg-core xserver-xorg-video-dummy            # Xorg with real RandR outputs and refresh rates
   xscreensaver mate-screensaver xsecurelock             # the hosts the end-to-end tests drive
   dbus dbus-x11 dbus-daemon                             # session bus for the hosts that need one
+  at-spi2-core                                          # the accessibility bus GTK asks the session bus for, as on a desktop
   dconf-gsettings-backend libglib2.0-bin                # MATE's settings, set with gsettings
   libxdamage-dev                                        # frames counted from outside in the tests
   dpkg-dev lintian desktop-file-utils                   # the Debian package and its checks

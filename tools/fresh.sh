@@ -8,7 +8,7 @@
 # The bare system runs in a mount namespace of its own, with its own /proc, /sys, /dev and /tmp, and
 # is thrown away afterwards. The bare tree itself is made once and kept in $TIDEFOLD_FRESH_CACHE
 # (/var/cache/tidefold-fresh), with the packages the runs download, so that a later run spends its
-# time installing and building, not downloading. Needs root (chroot, mounts) and mmdebstrap; exits
+# time installing and building, not downloading. Needs root (namespaces, mounts) and mmdebstrap; exits
 # with 77 where no mount namespace can be made.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -64,6 +64,10 @@ run_inside() {
   cp /etc/resolv.conf "$dir/etc/resolv.conf" 2> /dev/null || true
   unshare --mount --propagation private bash -euc '
     dir=$1 cache=$2 cmd=$3
+    # Its root a mount point of its own, as in a container or on a machine: programs that make
+    # mount namespaces of their own (the screen-saver hosts in the tests) change its propagation.
+    mount --bind "$dir" "$dir"
+    dir=$(realpath "$dir")
     mount -t proc proc "$dir/proc"
     mount -t sysfs sys "$dir/sys"
     mount -t tmpfs -o mode=755 dev "$dir/dev"
@@ -78,7 +82,15 @@ run_inside() {
     ln -s /proc/self/fd "$dir/dev/fd"
     mount -t tmpfs -o mode=1777 tmp "$dir/tmp"
     mount --bind "$cache/archives" "$dir/var/cache/apt/archives"
-    exec chroot "$dir" /bin/bash -c "$cmd"
+    # The bare tree becomes the root of the namespace (not a chroot inside the old one), so that paths
+    # read from /proc of processes in mount namespaces of their own are the usual ones.
+    cd "$dir"
+    mkdir -p .old-root
+    pivot_root . .old-root
+    cd /
+    umount -l /.old-root
+    rmdir /.old-root
+    exec /bin/bash -c "$cmd"
   ' fresh "$dir" "$CACHE" "$(inner_command)"
 }
 

@@ -17,7 +17,13 @@ struct Backend {
     // Whether a connection in use broke (the server went away).
     bool (*lost)();
     // BitBlt from a window DC (the desktop's, for the photograph) into the block of dst at x, y.
+    // False when no photograph can be had (none left by a host, a capture refused or failed).
     bool (*copy_from_screen)(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
+    // The wallpaper a desktop publishes, from the screen point x1, y1 of the saver's area into the
+    // block of dst at x, y; false when none is published.
+    bool (*copy_wallpaper)(int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
+    // Whether the xscreensaver daemon started this run in a window of its own.
+    bool (*started_by_xscreensaver)();
 #define TIDEFOLD_BACKEND_CALL(ret, name, params, args) ret(WINAPI *name) params;
 #include "backend_calls.h"
 #undef TIDEFOLD_BACKEND_CALL

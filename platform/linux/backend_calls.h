@@ -41,3 +41,6 @@ TIDEFOLD_BACKEND_CALL(BOOL, EnumDisplayMonitors,
                       (HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData),
                       (hdc, lprcClip, lpfnEnum, dwData))
 TIDEFOLD_BACKEND_CALL(BOOL, GetMonitorInfoA, (HMONITOR hMonitor, LPMONITORINFO lpmi), (hMonitor, lpmi))
+// kernel: the session's named mutexes
+TIDEFOLD_BACKEND_CALL(HANDLE, CreateMutexA, (LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName),
+                      (lpMutexAttributes, bInitialOwner, lpName))

@@ -2,6 +2,7 @@
 #include "bitmaps.h"
 
 #include "backend.h"
+#include "desktop_picture.h"
 #include "resources.h"
 
 #include <algorithm>
@@ -296,6 +297,11 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
     if (src->memory) {
         BitmapRec *from = find_bitmap(src->bitmap);
         return from && copy_bitmap(*from, x1, y1, *target, x, y, cx, cy);
+    }
+    // The desktop is whatever picture stands for it this run; other windows are read as they are.
+    if (!src->hwnd || src->hwnd == GetDesktopWindow()) {
+        platform::copy_desktop_picture(*src, x1, y1, *target, x, y, cx, cy);
+        return TRUE;
     }
     return platform::backend().copy_from_screen(*src, x1, y1, *target, x, y, cx, cy);
 }

@@ -5,6 +5,7 @@
 // status 1 and one line on stderr.
 #include "backend.h"
 #include "embed.h"
+#include "host_settings.h"
 #include "session_commands.h"
 #include "signals.h"
 #include "ssaver.h"
@@ -32,6 +33,13 @@ void print_usage(const char *program)
            "  --window-id ID   draw inside the X window ID (hex with 0x, or decimal)\n"
            "  --idle SECONDS   start the saver whenever the session has been idle that long\n"
            "  --allow-screenshots  ask the desktop once for leave to photograph it (GNOME)\n"
+           "For this run only, over the stored settings (nothing is written):\n"
+           "  --speed N        ripple speed, 1 to 30      --frequency N   frames between drops, 1 to 500\n"
+           "  --lighting, --no-lighting    the lighting pass on or off\n"
+           "  --no-desktop     no picture pass            --single-buffer  draw straight to the screen\n"
+           "  --low-quality    blocky texture filtering   --texture-size N  64, 128, ... 2048\n"
+           "  --image PATH     ripple this picture, or one from this folder\n"
+           "  -fps             show the frame rate and processor time in a corner\n"
            "  -h, --help       show this text;  --version  show the version\n"
            "Settings: $XDG_CONFIG_HOME/tidefold/registry.ini (~/.config/tidefold/registry.ini by default)\n",
            program);
@@ -68,7 +76,7 @@ int main(int argc, char **argv)
     platform::SessionCommand command = platform::read_session_command(argc, argv);
     if (!command.error.empty()) {
         fprintf(stderr, "tidefold: %s\n", command.error.c_str());
-        return 2;
+        return 1;
     }
     if (command.kind == platform::SessionCommand::allow_screenshots) return platform::allow_screenshots();
     if (command.kind == platform::SessionCommand::idle) return platform::watch_idle(command.idle_seconds);
@@ -81,11 +89,21 @@ int main(int argc, char **argv)
         printf("tidefold %s\n", TIDEFOLD_VERSION);
         return 0;
     }
-    // Previews draw inside a window of the X screen, whatever else the session offers.
+    // The password request has nothing to change: it is answered here, before any display is
+    // touched, so that one which never answers cannot hold it.
     int mode = scanned_mode(args.command_line);
+    if (mode == SS_MODE_PASSWORD) return 0;
+    // A bad value from the host stops the full-screen saver before it starts; a window another
+    // program handed us is never left empty, so there the stored value stands.
+    if (!args.host.error.empty()) {
+        fprintf(stderr, "%s\n", args.host.error.c_str());
+        if (mode == SS_MODE_SAVER) return 1;
+    }
+    platform::host_settings() = args.host;
+    // Previews draw inside a window of the X screen, whatever else the session offers.
     if (args.embedded || mode == SS_MODE_PREVIEW) platform::choose_backend(platform::BackendKind::x11);
-    // Every mode but the password request needs the display.
-    if (mode != SS_MODE_PASSWORD && !platform::backend().connect()) {
+    // Every other mode needs the display.
+    if (!platform::backend().connect()) {
         report_no_display();
         return 1;
     }

@@ -26,6 +26,7 @@ POINT g_last_pt = {0, 0};
 std::vector<WindowClass> g_classes;
 ATOM g_next_atom = 0xC000;
 uintptr_t g_next_handle = 0x1000000;
+DWORD g_last_error = ERROR_SUCCESS;
 
 } // namespace
 
@@ -261,3 +262,7 @@ void WINAPI Sleep(DWORD dwMilliseconds)
     while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
     }
 }
+
+DWORD WINAPI GetLastError(void) { return g_last_error; }
+
+void WINAPI SetLastError(DWORD dwErrCode) { g_last_error = dwErrCode; }

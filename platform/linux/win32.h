@@ -375,6 +375,27 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey);
 const char *registry_failed_file(void);
 const char *registry_failure_reason(void);
 
+// Linux only: the settings a host gave on the command line for this run (--speed 5 and the like),
+// which take the place of the stored ones for the run and are never written (host_settings.cpp).
+// Each is 0 when not given; the options are 1 for on and -1 for off.
+struct HOSTSETTINGS {
+    int ripple_speed;
+    int ripple_freq;
+    int max_texture_size;
+    int lighten_darken;
+    int ripple_desktop;
+    int double_buffer;
+    int high_quality;
+    int show_fps;
+};
+void GetHostSettings(HOSTSETTINGS *settings);
+// Linux only: the frame rate and processor time in the bottom-left corner, when the host asked
+// for them (-fps); call with the frame's GL context current (frame_rate.cpp).
+void DrawFrameRate(void);
+// Linux only: the arguments a saver for another monitor starts with, "tidefold /s" and the
+// host's switches of this run; ended by a null.
+char *const *monitor_saver_arguments(void);
+
 // dialogs: templates from the resources built with GTK, message boxes (dialogs.cpp).
 void WINAPI InitCommonControls(void);
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
@@ -401,3 +422,13 @@ typedef const RECT *LPCRECT;
 typedef BOOL(CALLBACK *MONITORENUMPROC)(HMONITOR, HDC, LPRECT, LPARAM);
 BOOL WINAPI EnumDisplayMonitors(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData);
 BOOL WINAPI GetMonitorInfoA(HMONITOR hMonitor, LPMONITORINFO lpmi);
+
+// kernel: a named mutex, one per display session, and the error it leaves (backends, queue.cpp).
+// The name is known to the whole session (the X display, or the Wayland compositor's runtime
+// folder); the mutex lives until the process ends. Only its existence is used: ERROR_ALREADY_EXISTS
+// after CreateMutexA means another process of the session holds the name.
+DECLARE_HANDLE(HANDLE);
+#define ERROR_ALREADY_EXISTS 183L
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);

@@ -100,16 +100,32 @@ void SaverSession::kill_program(int sig)
 
 void SaverSession::store_setting(const char *name, unsigned value) { store_saver_setting(name, value); }
 
-void store_saver_setting(const char *name, unsigned value)
+// The saver's settings key, created if it is not there yet; null when it cannot be.
+static HKEY open_saver_key()
 {
     HKEY key;
     DWORD disposition;
     char no_class[] = "";
     if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brindlewick Productions\\Tidefold Screen Saver", 0, no_class,
                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
-        return;
+        return nullptr;
+    return key;
+}
+
+void store_saver_setting(const char *name, unsigned value)
+{
+    HKEY key = open_saver_key();
+    if (!key) return;
     DWORD v = value;
     RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), 4);
+    RegCloseKey(key);
+}
+
+void store_saver_string(const char *name, const std::string &value)
+{
+    HKEY key = open_saver_key();
+    if (!key) return;
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()), DWORD(value.size() + 1));
     RegCloseKey(key);
 }
 

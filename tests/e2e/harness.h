@@ -45,6 +45,8 @@ public:
     Window wait_for_window(const char *title, int timeout_ms);
     // Ends the X server under the running program.
     void stop_display();
+    // Sends sig to the X server (SIGSTOP: it stops answering; SIGCONT: it goes on).
+    void signal_display(int sig) { xvfb_.signal(sig); }
     // Every mapped window titled "screensaver", as x, y, width, height on the screen, left to right.
     std::vector<MonitorSpec> saver_windows();
 
@@ -74,5 +76,7 @@ std::string dead_display_name();
 
 // Writes one of the saver's values into the settings store this process uses.
 void store_saver_setting(const char *name, unsigned value);
+// Writes a string value (REG_SZ) beside them, such as image_path.
+void store_saver_string(const char *name, const std::string &value);
 // True once the process is gone or left only as a zombie.
 bool process_ended(pid_t pid);

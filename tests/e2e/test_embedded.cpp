@@ -6,6 +6,8 @@
 #include "harness.h"
 #include "test_embedded_support.h"
 
+#include <algorithm>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -106,6 +108,66 @@ TEST_F(Embedded, DaemonScreenshotIsThePictureWhereverItHangs)
         XSync(d, False);
         EXPECT_EQ(run.wait_exit(3000), 0);
     }
+}
+
+// With no photograph to be had (the window handed over is a blank one and no daemon left a
+// screenshot), the picture source comes first (--image over the stored image_path), then the
+// wallpaper, then the built-in picture; a picture that cannot be shown says so in one line.
+TEST_F(Embedded, WithoutAPhotographThePictureSourceThenTheWallpaperThenTheBuiltInPicture)
+{
+    const int x = 200, y = 100, w = 400, h = 300;
+    char tmpl[] = "/tmp/tidefold-pictures-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const std::string green = save_flat_picture(dir + "/green.png", kGreenPicture);
+    save_flat_picture(dir + "/reds/deep/red.jpg", kRedPicture);
+    std::ofstream(dir + "/broken.png") << "not a picture";
+    struct Case {
+        const char *what;
+        std::vector<std::string> args;
+        std::string stored;
+        bool wallpaper;
+        unsigned colour; // 0: the wallpaper, 1: the built-in picture
+        int warnings;
+    } cases[] = {
+        {"--image naming a file", {"--image", green}, "", false, kGreenPicture, 0},
+        {"image_path naming a folder", {}, dir + "/reds", false, kRedPicture, 0},
+        {"--image over image_path", {"--image", green}, dir + "/reds", false, kGreenPicture, 0},
+        {"a broken picture, then the wallpaper", {"--image", dir + "/broken.png"}, "", true, 0, 1},
+        {"a missing picture, then the built-in one", {}, dir + "/none.png", false, 1, 1},
+        {"nothing but the built-in picture", {}, "", false, 1, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        store_saver_string("image_path", c.stored);
+        Pixmap wallpaper = c.wallpaper ? publish_wallpaper(d, kWidth, kHeight) : 0;
+        Window target = client_window(d, x, y, w, h, false);
+        std::vector<std::string> argv = {TIDEFOLD_EXE, "--window-id", hex(target)};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const std::string log = dir + "/run.log";
+        std::remove(log.c_str());
+        Process run;
+        ASSERT_TRUE(run.start(argv, {}, false, -1, log));
+        ASSERT_NE(s.wait_for_saver_window(kStartMs), 0u);
+        sleep_ms(900);
+        Picture shown = middle(s.screenshot(x, y, w, h));
+        if (c.colour == 0) expect_rippling(s, x, y, w, h, crop(known_picture(kWidth, kHeight), x, y, w, h), c.what);
+        if (c.colour == 1) expect_builtin_picture(shown, c.what);
+        if (c.colour > 1) {
+            EXPECT_GT(shown.fraction_near(c.colour), 0.5) << "not the picture asked for";
+        }
+        XDestroyWindow(d, target);
+        if (wallpaper) {
+            XDeleteProperty(d, DefaultRootWindow(d), XInternAtom(d, "_XROOTPMAP_ID", False));
+            XFreePixmap(d, wallpaper);
+        }
+        XSync(d, False);
+        EXPECT_EQ(run.wait_exit(3000), 0);
+        std::string said = read_file(log);
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), c.warnings) << said;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 
 TEST_F(Embedded, RootFillsTheScreenWhenNoDaemonWindowIsNamedAndSigtermRestoresIt)

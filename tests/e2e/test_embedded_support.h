@@ -4,6 +4,7 @@
 #pragma once
 
 #include "harness.h"
+#include "picture_files.h"
 #include "process.h"
 #include "rippling.h"
 
@@ -13,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -94,3 +96,20 @@ inline void expect_rippling(SaverSession &s, int x, int y, int w, int h, const P
     expect_rippling_shots([&] { return s.screenshot(x, y, w, h); }, expected, what);
 }
 
+
+// Publishes a wallpaper of the known desktop on the root, as desktops do.
+inline Pixmap publish_wallpaper(Display *d, int w, int h)
+{
+    Pixmap wallpaper = desktop_pixmap(d, w, h);
+    put_screenshot_property(d, DefaultRootWindow(d), wallpaper, "_XROOTPMAP_ID");
+    return wallpaper;
+}
+
+// The saver's own picture: deep blue water over pale tiles, never the pink desktop.
+inline void expect_builtin_picture(const Picture &p, const char *what)
+{
+    EXPECT_LT(p.black_fraction(), 0.4) << what << ": black";
+    EXPECT_LT(p.fraction_near(kPinkDesktop), 0.01) << what << ": the desktop shows";
+    EXPECT_GT(p.channel_mean(0, 0, p.width, 0, p.height), p.channel_mean(16, 0, p.width, 0, p.height) + 40)
+        << what << ": not the built-in picture's blue";
+}

@@ -7,10 +7,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,9 +54,46 @@ TEST(NoDisplay, EveryModeButPasswordNamesTheDisplayAndExitsOne)
     expect_no_display_refused(nullptr, "tidefold: cannot open display: DISPLAY is not set\n");
 }
 
-// A $WAYLAND_DISPLAY naming no compositor (a session that ended) leaves X11 to be tried; asked
-// for by name, a Wayland compositor that does not answer is reported as such.
-TEST(NoDisplay, AStaleWaylandDisplayFallsBackToX11UnlessWaylandIsAskedFor)
+// A Wayland socket whose compositor accepts connections and never says a word (wedged, or
+// half started), named by $WAYLAND_DISPLAY in a runtime folder of its own.
+class SilentCompositor {
+public:
+    SilentCompositor()
+    {
+        char tmpl[] = "/tmp/tidefold-silent-XXXXXX";
+        if (!mkdtemp(tmpl)) return;
+        dir_ = tmpl;
+        fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un a = {};
+        a.sun_family = AF_UNIX;
+        snprintf(a.sun_path, sizeof a.sun_path, "%s/%s", dir_.c_str(), kName);
+        if (bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd_, 64) != 0) return;
+        saved_runtime_ = getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : "";
+        setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+        setenv("WAYLAND_DISPLAY", kName, 1);
+        listening_ = true;
+    }
+    ~SilentCompositor()
+    {
+        unsetenv("WAYLAND_DISPLAY");
+        if (listening_) setenv("XDG_RUNTIME_DIR", saved_runtime_.c_str(), 1);
+        if (fd_ >= 0) close(fd_);
+        std::error_code ignored;
+        if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+    }
+    bool listening() const { return listening_; }
+    static constexpr const char *kName = "wayland-silent";
+
+private:
+    std::string dir_, saved_runtime_;
+    int fd_ = -1;
+    bool listening_ = false;
+};
+
+// A $WAYLAND_DISPLAY naming no compositor (a session that ended), or one that never answers,
+// leaves X11 to be tried; asked for by name, a Wayland compositor that does not answer is
+// reported as such.
+TEST(NoDisplay, AStaleOrSilentWaylandDisplayFallsBackToX11UnlessWaylandIsAskedFor)
 {
     std::string dead = dead_display_name();
     setenv("WAYLAND_DISPLAY", "tidefold-no-compositor", 1);
@@ -62,30 +103,86 @@ TEST(NoDisplay, AStaleWaylandDisplayFallsBackToX11UnlessWaylandIsAskedFor)
                               "tidefold: cannot connect to the Wayland compositor \"tidefold-no-compositor\"\n");
     unsetenv("TIDEFOLD_BACKEND");
     unsetenv("WAYLAND_DISPLAY");
+
+    SilentCompositor silent;
+    ASSERT_TRUE(silent.listening());
+    expect_no_display_refused(dead.c_str(), "tidefold: cannot open display \"" + dead + "\"\n");
+    setenv("TIDEFOLD_BACKEND", "wayland", 1);
+    expect_no_display_refused(dead.c_str(), "tidefold: cannot open display \"" + dead + "\"\n",
+                              "tidefold: cannot connect to the Wayland compositor \"wayland-silent\"\n");
+    unsetenv("TIDEFOLD_BACKEND");
+}
+
+// With a silent compositor and a working X display, the password request ends at once and the
+// saver and the dialog come up on X11.
+TEST(NoDisplay, ASilentWaylandCompositorLeavesTheModesToX11)
+{
+    SaverSession s;
+    ASSERT_TRUE(s.start_display(640, 480));
+    SilentCompositor silent;
+    ASSERT_TRUE(silent.listening());
+    ASSERT_TRUE(s.launch("/a"));
+    EXPECT_EQ(s.wait_exit(1000), 0) << "the password request waited for the compositor";
+    for (const char *args : {"/s", "/c"}) {
+        ASSERT_TRUE(s.launch(args));
+        EXPECT_NE(s.wait_for_window(args[1] == 's' ? "screensaver" : "Configure...", kStartMs), 0u) << args;
+        s.signal(SIGTERM);
+        EXPECT_EQ(s.wait_exit(5000), 0) << args;
+        if (s.running()) s.signal(SIGKILL), s.wait_exit(5000);
+    }
+}
+
+struct Case {
+    const char *args; // "W" is replaced by a client window's id
+    const char *window_title;
+};
+const Case kModeCases[] = {{"/s", "screensaver"}, {"/p W", "screensaver"}, {"--window-id W", "screensaver"},
+                           {"--root", "screensaver"}, {"/c", "Configure..."}};
+
+// Starts the case's mode, inside a client window made for it where it names one; its arguments.
+std::string launch_with_target(SaverSession &s, const Case &c)
+{
+    Window target = XCreateSimpleWindow(s.dpy(), DefaultRootWindow(s.dpy()), 100, 100, 320, 240, 0, 0, 0);
+    XMapWindow(s.dpy(), target);
+    XSync(s.dpy(), False);
+    std::string args = c.args;
+    if (args.back() == 'W') args = args.substr(0, args.size() - 1) + std::to_string(target);
+    s.launch(args);
+    return args;
 }
 
 // The server ends while each mode runs: status 1 and one line, never a signal.
 TEST(LostDisplay, EveryModeEndsWithStatusOneAndOneLine)
 {
-    struct Case {
-        const char *args; // "W" is replaced by a client window's id
-        const char *window_title;
-    };
-    for (Case c : {Case{"/s", "screensaver"}, Case{"/p W", "screensaver"}, Case{"--window-id W", "screensaver"},
-                   Case{"--root", "screensaver"}, Case{"/c", "Configure..."}}) {
+    for (Case c : kModeCases) {
         SaverSession s;
         ASSERT_TRUE(s.start_display(640, 480));
-        Window target = XCreateSimpleWindow(s.dpy(), DefaultRootWindow(s.dpy()), 100, 100, 320, 240, 0, 0, 0);
-        XMapWindow(s.dpy(), target);
-        XSync(s.dpy(), False);
-        std::string args = c.args;
-        if (args.back() == 'W') args = args.substr(0, args.size() - 1) + std::to_string(target);
-        ASSERT_TRUE(s.launch(args));
+        std::string args = launch_with_target(s, c);
         ASSERT_NE(s.wait_for_window(c.window_title, kStartMs), 0u) << args;
         sleep_ms(500);
         s.stop_display();
         EXPECT_EQ(s.wait_exit(5000), 1) << args;
         EXPECT_EQ(s.error_output(), kLostLine) << args;
+    }
+}
+
+// The server stops answering (stopped, or wedged) while each mode runs: a termination signal
+// still ends the program with status 0, though its calls into the display never return.
+TEST(StoppedDisplay, SigtermEndsEveryModeWithinASecond)
+{
+    for (Case c : kModeCases) {
+        SaverSession s;
+        ASSERT_TRUE(s.start_display(640, 480));
+        std::string args = launch_with_target(s, c);
+        ASSERT_NE(s.wait_for_window(c.window_title, kStartMs), 0u) << args;
+        sleep_ms(500);
+        s.signal_display(SIGSTOP);
+        sleep_ms(500); // the program's calls into the display are waiting by now
+        s.signal(SIGTERM);
+        int status = s.wait_exit(1000);
+        s.signal_display(SIGCONT);
+        EXPECT_EQ(status, 0) << args << ": SIGTERM did not end it within a second";
+        if (status == -1) s.wait_exit(5000);
     }
 }
 

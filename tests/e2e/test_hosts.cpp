@@ -163,4 +163,21 @@ TEST_F(XSecureLock, ShowsTidefoldRipplingTheDesktopAndEndingTheLockEndsIt)
     EXPECT_TRUE(wait_until_gone(h.exe, s_display(), 1000)) << "Tidefold still runs a second after the lock ended" << log();
 }
 
+// A host that passes no options still shows the user's picture, stored as image_path.
+TEST_F(XSecureLock, ShowsThePictureStoredAsImagePath)
+{
+    save_flat_picture(h.home + "/Pictures/green.png", kGreenPicture);
+    std::filesystem::create_directories(h.home + "/.config/tidefold");
+    std::ofstream(h.home + "/.config/tidefold/registry.ini")
+        << "[HKEY_CURRENT_USER\\Software\\Brindlewick Productions\\Tidefold Screen Saver]\n"
+        << "image_path=sz:" << h.home << "/Pictures\n";
+    ASSERT_TRUE(locker.start(locker_argv, h.env, true, -1, h.home + "/xsecurelock.log", h.home));
+    ASSERT_EQ(wait_for_processes(h.exe, s_display(), 15000).size(), 1u) << "xsecurelock started no Tidefold" << log();
+    ASSERT_TRUE(wait_for_picture(s, 15000)) << "Tidefold never drew" << log();
+    sleep_ms(500);
+    EXPECT_GT(middle(s.screenshot()).fraction_near(kGreenPicture), 0.5) << "not the stored picture" << log();
+    locker.signal(SIGTERM);
+    EXPECT_NE(locker.wait_exit(3000), -1) << "xsecurelock did not end" << log();
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
+#include "test_embedded_support.h"
 
 #include <csignal>
 
@@ -52,14 +53,14 @@ protected:
 
     // Splits the screen (the first saver goes to the primary monitor), paints the desktop, starts
     // the saver with the pointer at (x, y) and waits for a window on each monitor.
-    void start_saver(int x, int y, bool right_is_primary = false)
+    void start_saver(int x, int y, bool right_is_primary = false, const std::string &switches = "")
     {
         MonitorSpec left = kLeft, right = kRight;
         (right_is_primary ? right : left).primary = true;
         ASSERT_TRUE(s.set_monitors({left, right})) << "the server has no RandR 1.5";
         s.paint_desktop(monitor_desktop());
         s.move_pointer(x, y);
-        ASSERT_TRUE(s.launch("/s"));
+        ASSERT_TRUE(s.launch("/s " + switches));
         ASSERT_NE(s.wait_for_saver_window(kStartMs), 0u) << "no saver window appeared";
         for (int waited = 0; waited < kStartMs && s.saver_windows().size() < 2; waited += 50) sleep_ms(50);
         sleep_ms(700);
@@ -153,6 +154,20 @@ TEST_F(TwoMonitorSaver, OneKeyEndsEveryMonitorsSaverWithStatusZero)
     EXPECT_TRUE(windows_gone(500));
 }
 
+// A second saver started while the first covers both monitors leaves at once, showing nothing,
+// so the one key leaves no monitor covered.
+TEST_F(TwoMonitorSaver, ASecondSaverLeavesAtOnceAndOneKeyUncoversEveryMonitor)
+{
+    start_saver(100, 100);
+    Process second;
+    ASSERT_TRUE(second.start({TIDEFOLD_EXE, "/s"}));
+    EXPECT_EQ(second.wait_exit(5000), 0) << "a second saver stayed";
+    EXPECT_EQ(s.saver_windows().size(), 2u);
+    s.key("a", true, true);
+    EXPECT_EQ(s.wait_exit(5000), 0);
+    EXPECT_TRUE(windows_gone(1000)) << "a saver still covers a monitor after the key";
+}
+
 // The pointer is measured over the whole screen, wherever the first saver's own window lies: here
 // it covers the right monitor and the pointer rests on the left one.
 TEST_F(TwoMonitorSaver, TenPixelsAwayOnTheOtherMonitorStaysElevenEnds)
@@ -185,6 +200,29 @@ TEST_F(TwoMonitorSaver, AMonitorsSaverEndingEndsTheWholeSaver)
     kill(others[0], SIGKILL);
     EXPECT_EQ(s.wait_exit(5000), 0) << "the first saver kept running with a monitor uncovered";
     EXPECT_TRUE(windows_gone(500));
+}
+
+// The host's switches reach the saver of every monitor: with a folder, each one takes a picture
+// of its own from it, covering its whole area.
+TEST_F(TwoMonitorSaver, EachMonitorTakesAPictureOfItsOwnFromTheFolder)
+{
+    char tmpl[] = "/tmp/tidefold-pictures-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    save_flat_picture(dir + "/green.png", kGreenPicture);
+    save_flat_picture(dir + "/more/red.jpg", kRedPicture);
+    start_saver(100, 100, false, "--image " + dir + " --no-lighting");
+    if (HasFatalFailure()) return;
+    for (const MonitorSpec &m : {kLeft, kRight}) {
+        SCOPED_TRACE(m.x);
+        Picture shown = middle(s.screenshot(m.x, m.y, m.width, m.height));
+        EXPECT_GT(std::max(shown.fraction_near(kGreenPicture), shown.fraction_near(kRedPicture)), 0.5)
+            << "not one of the folder's pictures";
+    }
+    s.key("Escape", true, true);
+    EXPECT_EQ(s.wait_exit(5000), 0);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 
 } // namespace

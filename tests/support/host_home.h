@@ -68,7 +68,7 @@ public:
     {
         if (user < 0 || reachable_by_user(path)) return path;
         std::string copy = home + "/" + std::filesystem::path(path).filename().string();
-        std::filesystem::copy_file(path, copy);
+        std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing);
         return copy;
     }
 

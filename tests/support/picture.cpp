@@ -39,6 +39,17 @@ double Picture::black_fraction() const
     return pixels.empty() ? 1 : (double)dark / pixels.size();
 }
 
+double Picture::fraction_near(unsigned rgb) const
+{
+    size_t near = 0;
+    for (unsigned v : pixels) {
+        bool close = true;
+        for (int s = 0; s < 24; s += 8) close = close && std::abs((int)((v >> s) & 255) - (int)((rgb >> s) & 255)) <= 24;
+        near += close;
+    }
+    return pixels.empty() ? 0 : (double)near / pixels.size();
+}
+
 double Picture::channel_mean(int shift, int x0, int x1, int y0, int y1) const
 {
     double sum = 0;

@@ -15,6 +15,7 @@ struct Picture {
     double mean_brightness() const;                    // 0..255 over all channels
     double mean_difference(const Picture &other) const; // mean absolute channel difference
     double black_fraction() const;                      // pixels darker than 8 on every channel
+    double fraction_near(unsigned rgb) const;           // pixels within 24 of rgb on every channel
     // Mean of one channel (bit shift 16 red, 8 green, 0 blue) over columns x0..x1-1, rows y0..y1-1.
     double channel_mean(int shift, int x0, int x1, int y0, int y1) const;
 };

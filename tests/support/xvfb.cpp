@@ -65,6 +65,11 @@ void PrivateXvfb::stop()
     pid_ = -1;
 }
 
+void PrivateXvfb::signal(int sig)
+{
+    if (pid_ > 0) kill(pid_, sig);
+}
+
 unsigned long picture_pixmap(Display *dpy, int width, int height, const unsigned *pixels)
 {
     int scr = DefaultScreen(dpy);

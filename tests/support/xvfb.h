@@ -10,6 +10,8 @@ public:
     // line (for instance "-extension GLX"). Sets DISPLAY for this process on success.
     bool start(int width = 1024, int height = 768, int depth = 24, const std::string &extra_args = "");
     void stop();
+    // Sends sig to the server (SIGSTOP stops it answering, SIGCONT lets it go on).
+    void signal(int sig);
     ~PrivateXvfb() { stop(); }
 
     const std::string &display() const { return display_; }

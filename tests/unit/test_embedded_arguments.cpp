@@ -7,7 +7,14 @@
 #include "session_commands.h"
 #include "ssaver.h"
 
+#include <dirent.h>
+#include <glib.h>
+
+#include <fstream>
+#include <map>
 #include <ostream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -93,7 +100,13 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{{"--window-id", "/s"}, nullptr, "/p 0", SS_MODE_PREVIEW, 0, true},
         // Other arguments stay, before the preview switch, which therefore wins.
         EntryCase{{"/s", "--root", "/c"}, "77", "/s /c  /p 77", SS_MODE_PREVIEW, 77, true},
-        EntryCase{{"--window-id", "9", "-fps"}, nullptr, "-fps  /p 9", SS_MODE_PREVIEW, 9, true},
+        EntryCase{{"--window-id", "9", "-fps"}, nullptr, "/p 9", SS_MODE_PREVIEW, 9, true},
+        // The host's switches are taken out whole, values and all: a path is never scanned for switches.
+        EntryCase{{"--image", "/home/u/sea.png", "--speed", "5"}, nullptr, "", SS_MODE_CONFIG, 0, false},
+        EntryCase{{"/s", "-image", "/pics/lake.jpg", "--no-lighting"}, nullptr, "/s", SS_MODE_SAVER, 0, false},
+        EntryCase{{"--texture-size", "512", "--root"}, "0x40", "/p 64", SS_MODE_PREVIEW, 0x40, true},
+        EntryCase{{"--speed", "/s"}, nullptr, "", SS_MODE_CONFIG, 0, false},
+        EntryCase{{"--speedy", "/c"}, nullptr, "--speedy /c", SS_MODE_CONFIG, 0, false},
         // A preview switch ending the other arguments does not take the window's handle away.
         EntryCase{{"-p", "--window-id", "0x123"}, nullptr, "-p  /p 291", SS_MODE_PREVIEW, 0x123, true},
         EntryCase{{"--root", "-L"}, "0x40", "-L  /p 64", SS_MODE_PREVIEW, 0x40, true},
@@ -123,6 +136,64 @@ TEST(EntryArguments, RootWindowIsAskedForOnlyWhenNoDaemonWindowIsNamed)
     EXPECT_EQ(g_root_asked, 1);
 }
 
+// What each host switch sets, the bad values that set nothing and leave a message, and the words
+// kept for the savers of the other monitors.
+struct HostCase {
+    std::vector<const char *> args;
+    std::vector<int> numbers; // speed, frequency, texture size, lighting, desktop, double buffer, high quality, fps
+    const char *image;
+    bool bad;
+};
+
+void PrintTo(const HostCase &c, std::ostream *os)
+{
+    for (size_t i = 0; i < c.args.size(); i++) *os << (i ? " " : "") << '"' << c.args[i] << '"';
+}
+
+class HostSwitches : public ::testing::TestWithParam<HostCase> {};
+
+TEST_P(HostSwitches, SetTheirValueInRangeOrLeaveAMessageAndTheStoredValue)
+{
+    const HostCase &c = GetParam();
+    std::vector<const char *> argv = {"tidefold"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    platform::HostSettings h = x11::read_entry_arguments(int(argv.size()), argv.data(), nullptr, fake_root).host;
+    EXPECT_EQ((std::vector<int>{h.speed, h.frequency, h.texture_size, h.lighting, h.desktop, h.double_buffer,
+                                h.high_quality, int(h.fps)}),
+              c.numbers);
+    EXPECT_EQ(h.image, c.image);
+    EXPECT_EQ(!h.error.empty(), c.bad) << h.error;
+    EXPECT_EQ(h.error.find('\n'), std::string::npos) << "a message is one line";
+    if (!c.bad) {
+        EXPECT_EQ(h.words, std::vector<std::string>(c.args.begin(), c.args.end()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, HostSwitches,
+    ::testing::Values(
+        HostCase{{"--speed", "1", "--frequency", "500", "--texture-size", "64"}, {1, 500, 64, 0, 0, 0, 0, 0}, "", false},
+        HostCase{{"-speed", "30", "-frequency", "1", "-texture-size", "2048"}, {30, 1, 2048, 0, 0, 0, 0, 0}, "", false},
+        HostCase{{"--lighting", "--no-desktop", "--single-buffer", "--low-quality", "-fps"},
+                 {0, 0, 0, 1, -1, -1, -1, 1}, "", false},
+        HostCase{{"--lighting", "--no-lighting", "--fps"}, {0, 0, 0, -1, 0, 0, 0, 1}, "", false},
+        HostCase{{"--image", "/pics", "--image", "/more pics/x.png"}, {0, 0, 0, 0, 0, 0, 0, 0}, "/more pics/x.png", false},
+        HostCase{{"--image", ""}, {0, 0, 0, 0, 0, 0, 0, 0}, "", false},
+        // Out of range, not a plain number, not a power of two, or missing: nothing set.
+        HostCase{{"--speed", "0"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--speed", "31", "--frequency", "9"}, {0, 9, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--frequency", "501"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--frequency", "+5"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--frequency", "5x"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--speed", " 5"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--texture-size", "600\n\x7f\xff"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--speed", "99999999999999999999"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--texture-size", "1000"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--texture-size", "4096"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--texture-size", "32"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--speed"}, {0, 0, 0, 0, 0, 0, 0, 0}, "", true},
+        HostCase{{"--lighting", "--image"}, {0, 0, 0, 1, 0, 0, 0, 0}, "", true}));
+
 struct IdCase {
     const char *text;
     bool ok;
@@ -150,6 +221,108 @@ INSTANTIATE_TEST_SUITE_P(
                       IdCase{"12ab", false, 0}, IdCase{"ab", false, 0}, IdCase{" 12", false, 0},
                       IdCase{"12 ", false, 0}, IdCase{"-5", false, 0}, IdCase{"+5", false, 0},
                       IdCase{"99999999999999999999999", false, 0}));
+
+// The entry xscreensaver-settings shows: each element and attribute one that xscreensaver's own
+// display modes use (its dialog warns of and skips any other), and each switch it can pass one
+// the entry takes whole, at every end of every range and no further.
+struct XmlElement {
+    std::string name;
+    std::map<std::string, std::string> attributes;
+};
+
+std::vector<XmlElement> parse_xml(const std::string &path, std::string *error)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::vector<XmlElement> out;
+    GMarkupParser parser = {};
+    parser.start_element = [](GMarkupParseContext *, const gchar *name, const gchar **keys, const gchar **values,
+                              gpointer data, GError **) {
+        XmlElement e{name, {}};
+        for (int i = 0; keys[i]; i++) e.attributes[keys[i]] = values[i];
+        static_cast<std::vector<XmlElement> *>(data)->push_back(e);
+    };
+    GMarkupParseContext *context = g_markup_parse_context_new(&parser, GMarkupParseFlags(0), &out, nullptr);
+    GError *e = nullptr;
+    std::string body = text.str();
+    if (!g_markup_parse_context_parse(context, body.data(), gssize(body.size()), &e) ||
+        !g_markup_parse_context_end_parse(context, &e))
+        *error = e ? e->message : "no document";
+    if (e) g_error_free(e);
+    g_markup_parse_context_free(context);
+    return out;
+}
+
+// The host settings the entry makes of --root and one switch as xscreensaver-settings would pass it.
+platform::HostSettings passed(const std::string &arg, const std::string &value, std::string *left)
+{
+    std::vector<std::string> words = {"tidefold", "--root"};
+    std::istringstream in(arg);
+    for (std::string w; in >> w;) words.push_back(w == "%" ? value : w);
+    std::vector<const char *> argv;
+    for (const std::string &w : words) argv.push_back(w.c_str());
+    x11::EntryArguments got = x11::read_entry_arguments(int(argv.size()), argv.data(), "0x40", fake_root);
+    *left = got.command_line;
+    return got.host;
+}
+
+TEST(XScreenSaverEntry, UsesOnlyXScreenSaversOwnVocabularyAndEverySwitchItPassesIsTakenInRange)
+{
+    const std::string config = "/usr/share/xscreensaver/config";
+    std::map<std::string, std::set<std::string>> vocabulary;
+    DIR *dir = opendir(config.c_str());
+    ASSERT_NE(dir, nullptr) << config << ": xscreensaver is not installed (tools/deps.sh test)";
+    while (dirent *d = readdir(dir)) {
+        std::string name = d->d_name;
+        if (name.size() < 5 || name.compare(name.size() - 4, 4, ".xml") != 0) continue;
+        std::string error;
+        for (const XmlElement &e : parse_xml(config + "/" + name, &error))
+            for (const auto &kv : e.attributes) vocabulary[e.name].insert(kv.first);
+        for (const char *tag : {"hgroup", "vgroup", "xscreensaver-image", "_description"}) vocabulary[tag];
+    }
+    closedir(dir);
+
+    std::string error;
+    std::vector<XmlElement> ours = parse_xml(std::string(TIDEFOLD_SOURCE_DIR) + "/packaging/tidefold.xml", &error);
+    ASSERT_EQ(error, "");
+    int switches = 0;
+    for (const XmlElement &e : ours) {
+        SCOPED_TRACE(e.name);
+        ASSERT_TRUE(vocabulary.count(e.name)) << "xscreensaver's own entries have no <" << e.name << ">";
+        for (const auto &kv : e.attributes)
+            EXPECT_TRUE(vocabulary[e.name].count(kv.first)) << "no " << kv.first << "= on <" << e.name << ">";
+        std::string left;
+        for (const char *key : {"arg-set", "arg-unset"}) {
+            if (!e.attributes.count(key)) continue;
+            platform::HostSettings h = passed(e.attributes.at(key), "", &left);
+            EXPECT_EQ(left, "/p 64") << e.attributes.at(key) << " is not taken whole";
+            EXPECT_EQ(h.error, "");
+            switches++;
+        }
+        if (e.name == "number") {
+            const std::string arg = e.attributes.at("arg");
+            int low = std::stoi(e.attributes.at("low")), high = std::stoi(e.attributes.at("high"));
+            int fallback = std::stoi(e.attributes.at("default"));
+            EXPECT_LE(low, fallback);
+            EXPECT_LE(fallback, high);
+            for (int v : {low, fallback, high}) {
+                EXPECT_EQ(passed(arg, std::to_string(v), &left).error, "") << arg << " " << v;
+                EXPECT_EQ(left, "/p 64");
+            }
+            EXPECT_NE(passed(arg, std::to_string(low - 1), &left).error, "") << "the slider stops short of " << arg;
+            EXPECT_NE(passed(arg, std::to_string(high + 1), &left).error, "") << "the slider stops short of " << arg;
+            switches++;
+        }
+        if (e.name == "file") {
+            EXPECT_EQ(passed(e.attributes.at("arg"), "/home/u/My Pictures/s.png", &left).image,
+                      "/home/u/My Pictures/s.png");
+            EXPECT_EQ(left, "/p 64");
+            switches++;
+        }
+    }
+    EXPECT_EQ(switches, 13) << "two sliders, five texture sizes, five check boxes and the picture";
+}
 
 } // namespace
 

@@ -1,4 +1,4 @@
-// Texture sizing and the device-picture to texture-picture copy.
+// Texture sizing and the device-picture to texture-picture copy (also built for Windows).
 #include "ripple.h"
 #include "ssaver.h"
 

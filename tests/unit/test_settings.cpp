@@ -1,7 +1,10 @@
 // The four settings and their key in the per-user store: defaults, loading, saving, and a settings
 // file damaged in every way we could think of.
+#include "desktop_picture.h"
+#include "host_settings.h"
 #include "ripple.h"
 #include "test_registry_support.h"
+#include "xscreensaver_prefs.h"
 
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -68,6 +71,23 @@ TEST_F(Settings, SavedDefaultsAreFourDwordsInTheFileAsEightHexDigits)
         EXPECT_EQ((int)v, kDefaults[i]) << names[i];
     }
     RegCloseKey(h);
+}
+
+// The picture source sits beside the four values as a string the dialog never writes; --image
+// wins over it for the run.
+TEST_F(Settings, ImagePathSurvivesTheDialogsSaveAndTheCommandLineWinsOverIt)
+{
+    write_store(kGroupLine + "image_path=sz:/home/u/Pictures/lake \\ shore.png\nflags=dword:00000001\n");
+    LoadConfig();
+    SaveConfig();
+    EXPECT_EQ(platform::picture_source(), "/home/u/Pictures/lake \\ shore.png") << read_file(store_path());
+    platform::host_settings().image = "/tmp/sea.jpg";
+    EXPECT_EQ(platform::picture_source(), "/tmp/sea.jpg");
+    platform::host_settings() = platform::HostSettings();
+    write_store(kGroupLine + "image_path=sz:~/Pictures\n");
+    EXPECT_EQ(platform::picture_source(), std::string(getenv("HOME")) + "/Pictures");
+    write_store(kGroupLine + "image_path=dword:00000001\n");
+    EXPECT_EQ(platform::picture_source(), "") << "a value that is not a string is no path";
 }
 
 TEST_F(Settings, SavedValuesLoadBackUnchecked)
@@ -309,5 +329,63 @@ TEST_P(SettingsPaths, LoadGivesTheDefaultsAtOnceAndAFailedSaveSaysWhyAndChangesN
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SettingsPaths, ::testing::ValuesIn(settings_paths()),
                          [](const ::testing::TestParamInfo<SettingsPath> &info) { return std::string(info.param.name); });
+
+// xscreensaver's image settings, read as the daemon reads them: the user's file over the
+// app-defaults, and nothing allowed that neither file allows.
+struct XssCase {
+    const char *name;
+    const char *user;         // ~/.xscreensaver, or null for none
+    const char *app_defaults; // or null for none
+    bool grab, random;
+    const char *folder;
+};
+
+const char *const kDebianDefaults = "! comment\n*grabDesktopImages:\tFalse\n*grabVideoFrames:\tFalse\n"
+                                    "*chooseRandomImages:\tFalse\n*imageDirectory:\t\n";
+
+class XScreenSaverPrefs : public TempConfigHome, public ::testing::WithParamInterface<XssCase> {};
+
+TEST_P(XScreenSaverPrefs, UserFileOverAppDefaultsAndNoPhotographUnlessAllowed)
+{
+    const XssCase &c = GetParam();
+    const std::string user = home() + "/.xscreensaver", app = home() + "/XScreenSaver";
+    if (c.user) std::ofstream(user) << c.user;
+    if (c.app_defaults) std::ofstream(app) << c.app_defaults;
+    platform::XScreenSaverImagePrefs p = platform::read_xscreensaver_image_prefs(user, app, "/home/u");
+    EXPECT_EQ(p.grab_desktop, c.grab);
+    EXPECT_EQ(p.random_images, c.random);
+    EXPECT_EQ(p.image_directory, c.folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, XScreenSaverPrefs,
+    ::testing::Values(
+        XssCase{"DebianDefaultsAlone", nullptr, kDebianDefaults, false, false, ""},
+        XssCase{"NoFilesAtAll", nullptr, nullptr, false, false, ""},
+        XssCase{"UserAllowsTheDesktop", "grabDesktopImages:\tTrue\n", kDebianDefaults, true, false, ""},
+        XssCase{"AppDefaultsAllowItUserSaysNo", "grabDesktopImages: off\n", "*grabDesktopImages: True\n", false,
+                false, ""},
+        XssCase{"AppDefaultsAllowItUserSilent", "mode: one\n", "*grabDesktopImages: yes\n", true, false, ""},
+        XssCase{"RandomImagesFromAFolderInTheHome",
+                "chooseRandomImages: TRUE\nimageDirectory:  ~/Pictures/sea  \ngrabDesktopImages: False\n",
+                kDebianDefaults, false, true, "/home/u/Pictures/sea"},
+        // The programs list runs over many lines; none of them is a setting of its own.
+        XssCase{"ContinuedLinesAreOneSetting",
+                "programs:\t\\\n  GL: tidefold --root \\n\\\n grabDesktopImages: True \\n\\\n\nimageDirectory: /p\n",
+                kDebianDefaults, false, false, "/p"},
+        XssCase{"UnknownWordsAreFalse", "grabDesktopImages: 1\nchooseRandomImages: sure\n",
+                "*grabDesktopImages: True\n", false, false, ""},
+        XssCase{"CommentsAndCarriageReturns", "# grabDesktopImages: True\r\n! chooseRandomImages: True\r\n",
+                "XScreenSaver.grabDesktopImages:\tTrue\r\n", true, false, ""}),
+    [](const ::testing::TestParamInfo<XssCase> &info) { return std::string(info.param.name); });
+
+// A FIFO or a folder in the user file's place means the app-defaults, at once.
+TEST_F(XScreenSaverPrefs, AUserFileThatIsNoRegularFileIsNotReadAndNothingHangs)
+{
+    const std::string user = home() + "/.xscreensaver", app = home() + "/XScreenSaver";
+    ASSERT_EQ(mkfifo(user.c_str(), 0600), 0);
+    std::ofstream(app) << "*grabDesktopImages: True\n";
+    EXPECT_TRUE(platform::read_xscreensaver_image_prefs(user, app, "/h").grab_desktop);
+}
 
 } // namespace

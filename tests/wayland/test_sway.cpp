@@ -7,9 +7,11 @@
 
 #include "compositor.h"
 #include "idle_cases.h"
+#include "picture_files.h"
 #include "rippling.h"
 
 #include <memory>
+#include <sys/stat.h>
 #include <sstream>
 
 namespace {
@@ -64,6 +66,24 @@ TEST_F(SwaySaver, ShowsTheBackgroundRipplingInPlaceAndAtScale)
     expect_rippling_shots([&] { return session.screenshot(); }, background(), "the saver under sway");
     EXPECT_EQ(session.type({"-k", "Escape"}), 0);
     expect_closed("a key");
+}
+
+// A picture source takes the place of the photograph on Wayland too.
+TEST_F(SwaySaver, ShowsThePictureAskedForInsteadOfTheBackground)
+{
+    char tmpl[] = "/tmp/tidefold-pictures-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    ASSERT_EQ(chmod(tmpl, 0755), 0);
+    const std::string green = save_flat_picture(std::string(tmpl) + "/green.png", kGreenPicture);
+    ASSERT_EQ(chmod(green.c_str(), 0644), 0);
+    ASSERT_TRUE(saver.launch({"/s", "--image", green}));
+    ASSERT_TRUE(session.wait_for_change(saver.process(), "", background())) << "the saver never drew" << saver.log();
+    sleep_ms(1000);
+    EXPECT_GT(middle(session.screenshot()).fraction_near(kGreenPicture), 0.5) << saver.log();
+    EXPECT_EQ(session.type({"-k", "Escape"}), 0);
+    expect_closed("a key");
+    std::error_code ignored;
+    std::filesystem::remove_all(tmpl, ignored);
 }
 
 TEST_F(SwaySaver, KeyPressEndsItWithStatusZero)
@@ -146,6 +166,27 @@ TEST_F(SwaySaver, SigtermEndsItWithStatusZero)
     ASSERT_NO_FATAL_FAILURE(start_saver());
     saver.signal(SIGTERM);
     expect_closed("SIGTERM");
+}
+
+// The variable the savers of the other outputs are told their output in, set in the user's
+// environment, makes no saver that leaves the keyboard to the windows underneath.
+TEST_F(SwaySaver, MonitorVariableInTheUsersEnvironmentStillTakesTheKeyboard)
+{
+    ASSERT_NO_FATAL_FAILURE(start_saver({"TIDEFOLD_MONITOR=0,0,1280,720"}));
+    EXPECT_EQ(session.type({"a"}), 0);
+    expect_closed("a key");
+}
+
+// An idle manager firing twice: the second saver leaves at once, and one key uncovers the screen.
+TEST_F(SwaySaver, ASecondSaverLeavesAtOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(start_saver());
+    WaylandSaver second(session);
+    ASSERT_TRUE(second.launch({"/s"}));
+    EXPECT_EQ(second.wait_exit(5000), 0) << "a second saver stayed" << second.log();
+    EXPECT_EQ(session.type({"a"}), 0);
+    expect_closed("a key");
+    EXPECT_TRUE(saver.all_gone(1000)) << "a saver still covers the screen after the key";
 }
 
 TEST_F(SwaySaver, ConfigurationDialogOkSavesTheSettings)
@@ -233,6 +274,19 @@ TEST_F(SwayTwoOutputs, EachOutputShowsItsOwnPartRippling)
 {
     expect_rippling_shots([&] { return session.screenshot("HEADLESS-1"); }, left, "the left output");
     expect_rippling_shots([&] { return session.screenshot(right_name); }, right, "the right output");
+}
+
+// A compositor that stops answering gives back no buffers; SIGTERM still ends every output's saver.
+TEST_F(SwayTwoOutputs, SigtermEndsEveryOutputsSaverWhileTheCompositorIsStopped)
+{
+    session.kill_compositor(SIGSTOP);
+    sleep_ms(500); // the savers have swapped what buffers they had by now
+    saver.signal(SIGTERM);
+    int status = saver.wait_exit(1000);
+    bool all_gone = saver.all_gone(1000);
+    session.kill_compositor(SIGCONT);
+    EXPECT_EQ(status, 0) << "SIGTERM did not end the saver within a second" << saver.log();
+    EXPECT_TRUE(all_gone) << "an output's saver outlived SIGTERM";
 }
 
 TEST_F(SwayTwoOutputs, OneKeyEndsEveryOutputsSaver)

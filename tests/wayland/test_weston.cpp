@@ -57,4 +57,21 @@ TEST(WestonSaver, CoversTheOutputWithAFullscreenToplevelAndEndsOnSigterm)
     EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
 }
 
+// Weston stops answering (stopped, or wedged) while the saver runs: SIGTERM still ends it.
+TEST(WestonSaver, SigtermEndsItWhileWestonIsStopped)
+{
+    HeadlessCompositor session;
+    ASSERT_TRUE(session.start_weston(kWidth, kHeight)) << session.log();
+    WaylandSaver saver(session);
+    ASSERT_TRUE(saver.launch({"/s"}));
+    ASSERT_EQ(wait_for_cover(session, saver.process()), kWholeOutput) << saver.log();
+    sleep_ms(500);
+    session.kill_compositor(SIGSTOP);
+    sleep_ms(500);
+    saver.signal(SIGTERM);
+    int status = saver.wait_exit(1000);
+    session.kill_compositor(SIGCONT);
+    EXPECT_EQ(status, 0) << "SIGTERM did not end the saver within a second" << saver.log();
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 // layout, and reading what it sends without ever blocking the frame loop.
 #include "wayland.h"
 
+#include "frame_clock.h"
 #include "layer_shell.h"
 #include "xdg-output-unstable-v1-client.h"
 #include "xdg-shell-client.h"
@@ -25,6 +26,7 @@ namespace {
 
 Connection *g_conn = nullptr;
 bool g_lost = false;
+constexpr int kAnswerMs = 2000;
 
 template <typename T>
 T *bind(wl_registry *r, uint32_t name, const wl_interface *iface, uint32_t offered, uint32_t wanted)
@@ -204,6 +206,44 @@ bool socket_present()
     return stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
+void answered(void *data, wl_callback *callback, uint32_t)
+{
+    *static_cast<bool *>(data) = true;
+    wl_callback_destroy(callback);
+}
+const wl_callback_listener answer_listener = {answered};
+
+// A round trip that waits no longer than timeout_ms for the compositor's answer: false when it
+// did not come by then (a compositor that is stopped or wedged) or the connection failed.
+bool round_trip_within(wl_display *d, int timeout_ms)
+{
+    bool done = false;
+    wl_callback *callback = wl_display_sync(d);
+    wl_callback_add_listener(callback, &answer_listener, &done);
+    const int64_t deadline = monotonic_ns() + int64_t(timeout_ms) * 1000000;
+    while (!done) {
+        if (wl_display_flush(d) < 0 && errno != EAGAIN) break;
+        if (wl_display_prepare_read(d) != 0) {
+            if (wl_display_dispatch_pending(d) < 0) break;
+            continue;
+        }
+        int64_t left_ms = (deadline - monotonic_ns()) / 1000000;
+        pollfd p = {wl_display_get_fd(d), POLLIN, 0};
+        int ready = left_ms > 0 ? poll(&p, 1, int(left_ms)) : 0;
+        if (ready < 0 && errno == EINTR) {
+            wl_display_cancel_read(d);
+            continue;
+        }
+        if (ready <= 0) {
+            wl_display_cancel_read(d);
+            break;
+        }
+        if (wl_display_read_events(d) < 0 || wl_display_dispatch_pending(d) < 0) break;
+    }
+    if (!done) wl_callback_destroy(callback);
+    return done;
+}
+
 Connection *open_connection()
 {
     if (!socket_present()) return nullptr;
@@ -215,10 +255,12 @@ Connection *open_connection()
     c->registry = wl_display_get_registry(display);
     wl_registry_add_listener(c->registry, &registry_listener, c);
     // The globals, then what each bound one tells at once (outputs' modes and places, the seat's
-    // devices), then what those lead to (xdg-outputs of outputs bound before the manager).
-    for (int i = 0; i < 3; i++)
-        if (wl_display_roundtrip(display) < 0) break;
-    if (wl_display_get_error(display) || !c->compositor) {
+    // devices), then what those lead to (xdg-outputs of outputs bound before the manager). A
+    // compositor that does not answer within kAnswerMs counts as none.
+    bool answering = true;
+    for (int i = 0; i < 3 && answering; i++) answering = round_trip_within(display, kAnswerMs);
+    if (!answering || wl_display_get_error(display) || !c->compositor) {
+        wl_registry_destroy(c->registry);
         wl_display_disconnect(display);
         delete c;
         return nullptr;
@@ -278,6 +320,33 @@ bool round_trip()
     return true;
 }
 
+namespace {
+
+wl_callback *g_frame_answer = nullptr; // the sync sent after the last frame, until answered
+
+void frame_answered(void *, wl_callback *callback, uint32_t)
+{
+    wl_callback_destroy(callback);
+    g_frame_answer = nullptr;
+}
+const wl_callback_listener frame_answer_listener = {frame_answered};
+
+} // namespace
+
+bool caught_up_with_frames()
+{
+    read_events();
+    return !g_frame_answer && g_conn && !g_conn->broken;
+}
+
+void ask_frame_answer()
+{
+    if (!g_conn || g_conn->broken || g_frame_answer) return;
+    g_frame_answer = wl_display_sync(g_conn->display);
+    wl_callback_add_listener(g_frame_answer, &frame_answer_listener, nullptr);
+    wl_display_flush(g_conn->display);
+}
+
 RECT output_rect(const Output &o) { return {o.x, o.y, o.x + o.width, o.y + o.height}; }
 
 Output *output_at(int x, int y)
@@ -298,7 +367,10 @@ void close_connection()
     g_conn = nullptr;
     // A broken connection is kept: its objects may not be destroyed through it, and the program
     // ends soon after.
+    wl_callback *frame_answer = g_frame_answer;
+    g_frame_answer = nullptr;
     if (c->broken) return;
+    if (frame_answer) wl_callback_destroy(frame_answer);
     release_capture_globals(&c->capture);
     for (auto &o : c->outputs) {
         if (o->xdg) zxdg_output_v1_destroy(o->xdg);

@@ -1,6 +1,6 @@
 // The desktop DC on Wayland: a copy from it photographs the output under the area asked for
 // (capture.cpp finds the way the compositor allows), scaled to the size asked for when the output
-// has more pixels than layout units. Black where no photograph can be had.
+// has more pixels than layout units. False where no photograph can be had.
 #include "wayland.h"
 
 #include <algorithm>
@@ -39,7 +39,7 @@ bool photograph_area(int x, int y, BitmapRec &dst, int dx, int dy, int w, int h)
     fill_black(dst, dx, dy, w, h);
     if (!c || !o) return false;
     Photo photo;
-    if (!photograph_output(c->capture, o->output, o->x, o->y, o->width, o->height, &photo)) return true;
+    if (!photograph_output(c->capture, o->output, o->x, o->y, o->width, o->height, &photo)) return false;
     copy_photo(photo, *o, x - o->x, y - o->y, dst, dx, dy, w, h);
     return true;
 }

@@ -71,6 +71,11 @@ void read_events();
 bool events_waiting(int timeout_ms);
 // Round trip: everything sent so far is answered; false when the connection broke.
 bool round_trip();
+// Whether the compositor answered the sync sent after the last frame (reading what it sent so
+// far); and the call that sends one after a frame. A swap needs a buffer back from the compositor,
+// so one that stopped answering would hold the swap and the loop with it.
+bool caught_up_with_frames();
+void ask_frame_answer();
 // The output whose logical area holds (x, y), else the first; null when there is none.
 Output *output_at(int x, int y);
 RECT output_rect(const Output &o);

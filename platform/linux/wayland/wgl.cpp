@@ -142,7 +142,10 @@ void gl_shutdown()
 }
 
 // Swaps do not wait for the compositor (a surface it does not show gets no frame callbacks, and a
-// swap that waited for one would stop the loop); the frame clock keeps to the output's rate.
+// swap that waited for one would stop the loop); the frame clock keeps to the output's rate. A
+// frame is swapped only once the compositor has answered for the one before, so a compositor that
+// stopped (and gives back no buffers) has frames skipped until it answers rather than the loop
+// held in a swap waiting for a buffer.
 void present(WindowRec &w)
 {
     if (w.egl_surface == EGL_NO_SURFACE || !w.mapped) return;
@@ -152,7 +155,9 @@ void present(WindowRec &w)
         g_clock.period_ns = int64_t(1e9 / rate + 0.5);
     }
     pace_frame(&g_clock, input_waiting);
+    if (!caught_up_with_frames()) return;
     eglSwapBuffers(g_egl, w.egl_surface);
+    ask_frame_answer();
 }
 
 namespace api {

@@ -103,7 +103,7 @@ EntryArguments read_entry_arguments(int argc, const char *const *argv, const cha
             wants_root = false;
             out.window = 0;
             if (i + 1 < argc) parse_window_id(argv[++i], &out.window);
-        } else {
+        } else if (!platform::take_host_switch(argc, argv, &i, &out.host)) {
             if (!out.command_line.empty()) out.command_line += ' ';
             out.command_line += argv[i];
         }
@@ -142,6 +142,19 @@ bool embed_target_origin(int *x, int *y)
     return XTranslateCoordinates(dpy, g_target, wa.root, 0, 0, x, y, &child) && !trap.failed();
 }
 
+namespace {
+
+// Where the target's area starts in a picture of the given size: a picture of the whole screen
+// holds it where the target lies; any other picture is taken to be of the target alone.
+void target_offset(Display *dpy, unsigned width, unsigned height, int *x, int *y)
+{
+    *x = *y = 0;
+    if (int(width) == DisplayWidth(dpy, DefaultScreen(dpy)) && int(height) == DisplayHeight(dpy, DefaultScreen(dpy)))
+        embed_target_origin(x, y);
+}
+
+} // namespace
+
 bool embed_screenshot(Pixmap *pixmap, int *x, int *y)
 {
     Display *dpy = display();
@@ -149,21 +162,71 @@ bool embed_screenshot(Pixmap *pixmap, int *x, int *y)
     Window root = DefaultRootWindow(dpy);
     Atom property = XInternAtom(dpy, "_SCREENSAVER_SCREENSHOT", False);
     unsigned width = 0, height = 0;
-    // Hosts that leave no screenshot have covered the screen by the time they start us (black, or
-    // a background of their own), so the desktop's wallpaper, where a desktop publishes it, is the
-    // nearest picture of what the user saw.
-    bool found = screenshot_on(dpy, g_target, property, pixmap, &width, &height) ||
-                 screenshot_on(dpy, root, property, pixmap, &width, &height);
-    for (const char *wallpaper : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"})
-        if (!found && g_target != root)
-            found = screenshot_on(dpy, root, XInternAtom(dpy, wallpaper, False), pixmap, &width, &height);
-    if (!found) return false;
-    // A picture of the whole screen holds the target's area where the target lies; any other
-    // picture is taken to be of the target alone.
-    *x = *y = 0;
-    if (int(width) == DisplayWidth(dpy, DefaultScreen(dpy)) && int(height) == DisplayHeight(dpy, DefaultScreen(dpy)))
-        embed_target_origin(x, y);
+    if (!screenshot_on(dpy, g_target, property, pixmap, &width, &height) &&
+        !screenshot_on(dpy, root, property, pixmap, &width, &height))
+        return false;
+    target_offset(dpy, width, height, x, y);
     return true;
+}
+
+bool desktop_wallpaper(Pixmap *pixmap, int *x, int *y)
+{
+    Display *dpy = display();
+    if (!dpy) return false;
+    Window root = DefaultRootWindow(dpy);
+    unsigned width = 0, height = 0;
+    for (const char *wallpaper : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"}) {
+        if (!screenshot_on(dpy, root, XInternAtom(dpy, wallpaper, False), pixmap, &width, &height)) continue;
+        *x = *y = 0;
+        if (g_target) target_offset(dpy, width, height, x, y);
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+// Whether w is a window of the daemon (class XScreenSaver) or of its settings dialog, whose preview
+// is a child of the dialog's window.
+bool xscreensaver_window(Display *dpy, Window w)
+{
+    XClassHint hint = {nullptr, nullptr};
+    if (!XGetClassHint(dpy, w, &hint)) return false;
+    bool daemon = (hint.res_class && strcmp(hint.res_class, "XScreenSaver") == 0) ||
+                  (hint.res_name && strcmp(hint.res_name, "xscreensaver-settings") == 0);
+    if (hint.res_name) XFree(hint.res_name);
+    if (hint.res_class) XFree(hint.res_class);
+    return daemon;
+}
+
+} // namespace
+
+bool embed_started_by_xscreensaver()
+{
+    Display *dpy = display();
+    if (!dpy || !g_target) return false;
+    ErrorTrap trap(dpy);
+    Window root = DefaultRootWindow(dpy);
+    bool daemon = false;
+    Window w = g_target;
+    for (int depth = 0; !daemon && w && w != root && depth < 32; depth++) {
+        daemon = xscreensaver_window(dpy, w);
+        Window r, parent = 0, *children = nullptr;
+        unsigned n = 0;
+        if (!XQueryTree(dpy, w, &r, &parent, &children, &n)) parent = 0;
+        if (children) XFree(children);
+        w = parent;
+    }
+    // Older daemons mark their windows, or the root, with their version instead.
+    Atom version = XInternAtom(dpy, "_SCREENSAVER_VERSION", False);
+    for (Window marked : {g_target, root}) {
+        int count = 0;
+        Atom *props = daemon ? nullptr : XListProperties(dpy, marked, &count);
+        for (int i = 0; i < count; i++) daemon = daemon || props[i] == version;
+        if (props) XFree(props);
+    }
+    trap.failed();
+    return daemon;
 }
 
 void embed_watch_target()

@@ -173,19 +173,37 @@ bool capture_pixmap(Pixmap src, int sx, int sy, BitmapRec &dst, int dx, int dy, 
     return read_drawable(dpy, trap, src, sx, sy, dst, dx, dy, w, h, PixelDecoder(dpy, visual, colormap));
 }
 
+// Whether every pixel of the block is the same: a host's blank window, not a desktop.
+bool one_colour(const BitmapRec &dst, int dx, int dy, int w, int h)
+{
+    int x0 = std::max(dx, 0), y0 = std::max(dy, 0), x1 = std::min(dx + w, dst.width), y1 = std::min(dy + h, dst.height);
+    if (x0 >= x1 || y0 >= y1) return true;
+    uint32_t first = dst.pixels[size_t(y0) * dst.width + x0];
+    for (int y = y0; y < y1; y++)
+        for (int x = x0; x < x1; x++)
+            if (dst.pixels[size_t(y) * dst.width + x] != first) return false;
+    return true;
+}
+
 // While the run is embedded, the desktop is what lay under the target window: the screenshot a
-// daemon left before it blanked the screen, or else the screen area the target covers.
+// daemon left before it blanked the screen, else the wallpaper a desktop published, else the
+// screen area the target covers. Hosts that leave neither have covered the screen with a blank
+// window of their own by the time they start us, so an area of one colour is no photograph.
 bool capture_embedded_desktop(int sx, int sy, BitmapRec &dst, int dx, int dy, int w, int h)
 {
     Pixmap shot;
     int px, py;
     if (embed_screenshot(&shot, &px, &py) && capture_pixmap(shot, sx + px, sy + py, dst, dx, dy, w, h)) return true;
-    int ox, oy;
     Display *dpy = display();
-    if (!dpy || !embed_target_origin(&ox, &oy)) return false;
-    return capture_window(DefaultRootWindow(dpy), sx + ox, sy + oy, dst, dx, dy, w, h);
+    if (!dpy) return false;
+    Window root = DefaultRootWindow(dpy);
+    if (embed_target() != root && desktop_wallpaper(&shot, &px, &py) &&
+        capture_pixmap(shot, sx + px, sy + py, dst, dx, dy, w, h))
+        return true;
+    int ox, oy;
+    if (!embed_target_origin(&ox, &oy) || !capture_window(root, sx + ox, sy + oy, dst, dx, dy, w, h)) return false;
+    return embed_target() == root || !one_colour(dst, dx, dy, w, h);
 }
-
 
 } // namespace
 
@@ -258,6 +276,15 @@ void forget_pixel_formats()
     g_formats.clear();
     g_formats_loaded = false;
 }
+
+bool copy_wallpaper(int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy)
+{
+    Pixmap wallpaper;
+    int px, py;
+    return desktop_wallpaper(&wallpaper, &px, &py) && capture_pixmap(wallpaper, x1 + px, y1 + py, dst, x, y, cx, cy);
+}
+
+bool started_by_xscreensaver() { return embed_started_by_xscreensaver(); }
 
 bool copy_from_screen(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy)
 {

@@ -172,16 +172,28 @@ void grab_input(WindowRec &rec)
 bool time_reached(DWORD now, DWORD when) { return static_cast<int32_t>(now - when) >= 0; }
 
 // Called while the loop polls: every ~100 ms, for a few seconds after the popup was shown, asks
-// again for the keyboard or pointer that another client held then.
+// again for the keyboard or pointer that another client held then. A popup still without both
+// when the time is up would cover the screen while keys and clicks reach the windows under it:
+// it is destroyed and the run ends with status 1 and one line on stderr.
 void retry_grabs()
 {
     if (!g_dpy || g_dpy_dead) return;
     DWORD now = now_ms();
+    std::vector<HWND> refused;
     for (auto &kv : g_windows) {
         WindowRec &rec = kv.second;
         if (!rec.saver_popup || !rec.mapped || rec.destroying || (rec.keyboard_held && rec.pointer_held)) continue;
-        if (time_reached(now, rec.grab_retry_until) || !time_reached(now, rec.next_grab_try)) continue;
-        try_grabs(rec);
+        if (rec.ex_style & WS_EX_NOACTIVATE) continue; // wants no grabs
+        if (time_reached(now, rec.grab_retry_until))
+            refused.push_back(hwnd_of(rec.xid));
+        else if (time_reached(now, rec.next_grab_try))
+            try_grabs(rec);
+    }
+    for (HWND hwnd : refused) {
+        fputs("tidefold: another program holds the keyboard or pointer; not covering the screen without them\n",
+              stderr);
+        PostQuitMessage(1);
+        if (find_window(hwnd)) DestroyWindow(hwnd);
     }
 }
 

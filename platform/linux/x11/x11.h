@@ -128,5 +128,9 @@ namespace api {
 bool connection_lost();
 // BitBlt from a window's (or the root's) contents (gdi.cpp).
 bool copy_from_screen(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
+// The wallpaper published on the root, from the screen point x1, y1 of the saver's area; false
+// when there is none (gdi.cpp).
+bool copy_wallpaper(int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
+bool started_by_xscreensaver();
 
 } // namespace x11
