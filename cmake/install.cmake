@@ -2,7 +2,8 @@
 # xscreensaver hook (a link in the daemon's hacks directory and the description that
 # xscreensaver-settings shows), the theme entry MATE's and Xfce's screen savers list, the
 # xsecurelock saver module, the manual page, the menu entry that opens the configuration dialog
-# with its icon, and the copyright and changelog a Debian package carries.
+# with its icon, the idle watcher's autostart entry, and the copyright and changelog a Debian
+# package carries.
 #
 # MATE's screen saver starts a theme only when its program lies in one of the saver folders it
 # knows; the xscreensaver hacks folder is one of them, so the link there serves it too.
@@ -57,9 +58,19 @@ install(TARGETS tidefold RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${TIDEFOLD_PACKAGING_OUT}/hack/tidefold DESTINATION ${TIDEFOLD_XSCREENSAVER_HACKDIR})
 install(FILES packaging/tidefold.xml DESTINATION ${TIDEFOLD_XSCREENSAVER_CONFIGDIR})
 install(FILES ${TIDEFOLD_PACKAGING_OUT}/tidefold.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
-install(FILES packaging/tidefold.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The menu entry names the program by its installed path, since KWin grants its screenshot service
+# to the entry whose Exec is the running executable. The path is settled when installing, where
+# the prefix is known for certain (the package's is /usr whatever the build's).
+install(CODE "
+  set(TIDEFOLD_INSTALLED_EXE \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tidefold\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/packaging/tidefold.desktop.in\"
+                 \"${TIDEFOLD_PACKAGING_OUT}/installed/tidefold.desktop\" @ONLY)")
+install(FILES ${TIDEFOLD_PACKAGING_OUT}/installed/tidefold.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/tidefold-screensaver.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications/screensavers
         RENAME tidefold.desktop)
 install(PROGRAMS packaging/saver_tidefold DESTINATION ${TIDEFOLD_XSECURELOCK_HELPERDIR})
+# The idle watcher's autostart entry, for a user to copy to ~/.config/autostart: not in
+# /etc/xdg/autostart, where it would start for everyone.
+install(FILES packaging/tidefold-idle.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/tidefold/autostart)
 install(FILES ${TIDEFOLD_PACKAGING_OUT}/tidefold.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
 install(FILES packaging/copyright ${TIDEFOLD_PACKAGING_OUT}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})

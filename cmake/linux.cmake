@@ -5,6 +5,7 @@ find_package(OpenGL REQUIRED COMPONENTS OpenGL GLX EGL)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+pkg_check_modules(GIO_UNIX REQUIRED IMPORTED_TARGET gio-unix-2.0)  # file descriptors passed over D-Bus
 include(cmake/wayland.cmake)
 
 # The resource script is compiled with the mingw resource compiler into a .res image, which is
@@ -37,8 +38,9 @@ list(REMOVE_ITEM PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/linux/entry.cpp)
 add_library(tidefold_platform STATIC ${PLATFORM_SOURCES} ${RES_CPP})
 target_include_directories(tidefold_platform PUBLIC ${CMAKE_SOURCE_DIR}/platform/linux
                            ${CMAKE_SOURCE_DIR}/platform/linux/x11 ${CMAKE_SOURCE_DIR}/platform/linux/wayland)
-target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext X11::Xrandr X11::Xinerama OpenGL::GL OpenGL::GLX
-                      OpenGL::EGL PkgConfig::GTK3 PkgConfig::GLIB tidefold_wayland_protocols)
+target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext X11::Xrandr X11::Xinerama X11::Xss OpenGL::GL OpenGL::GLX
+                      OpenGL::EGL PkgConfig::GTK3 PkgConfig::GLIB PkgConfig::GIO_UNIX
+                      tidefold_wayland_protocols)
 
 add_library(tidefold_core STATIC effect/tidefold.cpp framework/ssaver.cpp framework/monitors_linux.cpp)
 target_include_directories(tidefold_core PUBLIC ${TIDEFOLD_INCLUDES})

@@ -10,6 +10,7 @@ set -euo pipefail
 RUN_PACKAGES=(
   build-essential cmake pkg-config file                 # compiler and build system; file for the package's Depends
   libx11-dev libxext-dev libxrandr-dev libxinerama-dev  # X11, its extensions, monitors
+  libxss-dev                                            # the X server's idle time, for the idle watcher
   libgl1-mesa-dev libgl1-mesa-dri libglx-mesa0          # OpenGL (Mesa, software rendering included)
   libgtk-3-dev libglib2.0-dev                           # dialogs, settings store
   librsvg2-common                                       # GTK's SVG icon loader: the theme's check marks in the dialog
@@ -45,6 +46,9 @@ TEST_PACKAGES=(
   clang-14 libclang-rt-14-dev libfuzzer-14-dev          # fuzzing with libFuzzer
   sway swaybg grim wtype weston                         # the Wayland tests: headless compositors, background, screenshots, keys
   mmdebstrap                                            # the bare Debian 12 the fresh stage runs the README's commands in
+  kwin-wayland                                          # KDE's compositor (--virtual): its screenshot service, idle protocols
+  mutter gnome-shell                                    # GNOME's compositor alone and with the Shell, headless
+  xdg-desktop-portal xdg-desktop-portal-gnome           # the screenshot portal and its permission store, GNOME's backend
 )
 
 set_name=test

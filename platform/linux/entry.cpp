@@ -6,6 +6,7 @@
 #include "backend.h"
 #include "embed.h"
 #include "host_settings.h"
+#include "session_commands.h"
 #include "signals.h"
 #include "ssaver.h"
 
@@ -22,7 +23,7 @@ unsigned long root_window()
 
 void print_usage(const char *program)
 {
-    printf("Usage: %s [/s | /c | /p ID | /a] [--root | --window-id ID]\n"
+    printf("Usage: %s [/s | /c | /p ID | /a] [--root | --window-id ID] [--idle SECONDS | --allow-screenshots]\n"
            "Tidefold, a water-ripple screen saver.\n"
            "  /s               run full screen until a key, a button or a mouse move\n"
            "  /c               open the settings dialog (also with no switch)\n"
@@ -30,6 +31,8 @@ void print_usage(const char *program)
            "  /a               change password: not supported, exits at once\n"
            "  --root           draw on the root window (or $XSCREENSAVER_WINDOW)\n"
            "  --window-id ID   draw inside the X window ID (hex with 0x, or decimal)\n"
+           "  --idle SECONDS   start the saver whenever the session has been idle that long\n"
+           "  --allow-screenshots  ask the desktop once for leave to photograph it (GNOME)\n"
            "For this run only, over the stored settings (nothing is written):\n"
            "  --speed N        ripple speed, 1 to 30      --frequency N   frames between drops, 1 to 500\n"
            "  --lighting, --no-lighting    the lighting pass on or off\n"
@@ -70,6 +73,13 @@ void report_no_display()
 int main(int argc, char **argv)
 {
     platform::catch_termination_signals();
+    platform::SessionCommand command = platform::read_session_command(argc, argv);
+    if (!command.error.empty()) {
+        fprintf(stderr, "tidefold: %s\n", command.error.c_str());
+        return 1;
+    }
+    if (command.kind == platform::SessionCommand::allow_screenshots) return platform::allow_screenshots();
+    if (command.kind == platform::SessionCommand::idle) return platform::watch_idle(command.idle_seconds);
     x11::EntryArguments args = x11::read_entry_arguments(argc, argv, getenv("XSCREENSAVER_WINDOW"), root_window);
     if (args.request == x11::EntryArguments::help) {
         print_usage(argv[0]);

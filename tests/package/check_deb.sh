@@ -46,6 +46,7 @@ for path in ./usr/bin/tidefold \
             ./usr/share/man/man6/tidefold.6.gz \
             ./usr/share/applications/tidefold.desktop \
             ./usr/share/applications/screensavers/tidefold.desktop \
+            ./usr/share/tidefold/autostart/tidefold-idle.desktop \
             ./usr/libexec/xsecurelock/saver_tidefold \
             ./usr/share/icons/hicolor/32x32/apps/tidefold.png \
             ./usr/share/doc/tidefold/copyright \
@@ -67,8 +68,13 @@ theme=$tmp/usr/share/applications/screensavers/tidefold.desktop
 if command -v desktop-file-validate > /dev/null; then
   desktop-file-validate "$tmp/usr/share/applications/tidefold.desktop" || fail "the desktop entry is not valid"
   desktop-file-validate "$theme" || fail "the screen saver theme entry is not valid"
+  desktop-file-validate "$tmp/usr/share/tidefold/autostart/tidefold-idle.desktop" || fail "the autostart entry is not valid"
 fi
-grep -qx 'Exec=tidefold /c' "$tmp/usr/share/applications/tidefold.desktop" || fail "the menu entry does not open the dialog"
+# The idle watcher starts with the session only once a user copies its entry to ~/.config/autostart.
+[ ! -e "$tmp/etc/xdg/autostart/tidefold-idle.desktop" ] || fail "the idle watcher starts for every user"
+grep -qx 'Exec=/usr/bin/tidefold /c' "$tmp/usr/share/applications/tidefold.desktop" || fail "the menu entry does not open the dialog"
+grep -qx 'X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2' "$tmp/usr/share/applications/tidefold.desktop" ||
+  fail "the menu entry does not ask for KWin's screenshot service"
 grep -qx 'Exec=tidefold --root' "$theme" || fail "the theme entry does not run tidefold --root"
 grep -qx 'Categories=Screensaver;' "$theme" || fail "the theme entry is not in the Screensaver category"
 saver=$tmp/usr/libexec/xsecurelock/saver_tidefold

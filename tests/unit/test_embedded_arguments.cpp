@@ -1,8 +1,10 @@
 // What the program's entry makes of its arguments: the screen saver daemons' words taken as whole
-// arguments only, everything else handed to the launcher's scan exactly as before.
+// arguments only, everything else handed to the launcher's scan exactly as before; and the session
+// commands (--idle SECONDS, --allow-screenshots).
 #include <gtest/gtest.h>
 
 #include "embed.h"
+#include "session_commands.h"
 #include "ssaver.h"
 
 #include <dirent.h>
@@ -320,6 +322,42 @@ TEST(XScreenSaverEntry, UsesOnlyXScreenSaversOwnVocabularyAndEverySwitchItPasses
         }
     }
     EXPECT_EQ(switches, 13) << "two sliders, five texture sizes, five check boxes and the picture";
+}
+
+} // namespace
+
+namespace {
+
+// The session commands, whole arguments anywhere; --idle takes whole seconds from 1 to a day.
+TEST(SessionCommandArguments, IdleTakesWholeSecondsFromOneToADayAndAllowScreenshotsIsAWord)
+{
+    using platform::SessionCommand;
+    struct Case { std::vector<const char *> args; SessionCommand::Kind kind; unsigned seconds; bool error; };
+    const Case cases[] = {
+        {{"/s"}, SessionCommand::none, 0, false},
+        {{"--idle", "300"}, SessionCommand::idle, 300, false},
+        {{"/c", "--idle", "1"}, SessionCommand::idle, 1, false},
+        {{"--idle", "86400"}, SessionCommand::idle, 86400, false},
+        {{"--idle"}, SessionCommand::idle, 0, true},
+        {{"--idle", "0"}, SessionCommand::idle, 0, true},
+        {{"--idle", "86401"}, SessionCommand::idle, 0, true},
+        {{"--idle", "3x"}, SessionCommand::idle, 0, true},
+        {{"--idle", "-3"}, SessionCommand::idle, 0, true},
+        {{"--idle", "99999999999999999999999"}, SessionCommand::idle, 0, true},
+        {{"--allow-screenshots"}, SessionCommand::allow_screenshots, 0, false},
+        {{"--allow-screenshotsx", "-idle", "3"}, SessionCommand::none, 0, false},
+    };
+    for (const Case &c : cases) {
+        std::vector<const char *> argv = {"tidefold"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(testing::PrintToString(std::vector<std::string>(argv.begin(), argv.end())));
+        const SessionCommand command = platform::read_session_command(int(argv.size()), argv.data());
+        EXPECT_EQ(command.kind, c.kind);
+        EXPECT_EQ(command.error.empty(), !c.error) << command.error;
+        if (!c.error) {
+            EXPECT_EQ(command.idle_seconds, c.seconds);
+        }
+    }
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 namespace {
 
 constexpr int kStartMs = 15000;
+// The Shell's services come up one after another after its socket, slowly on a busy machine.
+constexpr int kGnomeStartMs = 60000;
 
 // Reads a binary PPM (P6, maxval 255) into a picture; empty on any other content.
 Picture read_ppm(const std::string &path)
@@ -112,8 +114,178 @@ bool HeadlessCompositor::start_weston(int width, int height)
     return true;
 }
 
+bool HeadlessCompositor::install_entry(const std::string &name, const std::string &exe)
+{
+    char real[4096];
+    if (!realpath(exe.c_str(), real)) return false;
+    std::ofstream entry(home.home + "/share/applications/" + name + ".desktop");
+    entry << "[Desktop Entry]\nType=Application\nName=" << name << "\nExec=" << real
+          << " /c\nNoDisplay=true\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n";
+    return bool(entry);
+}
+
+bool HeadlessCompositor::start_kwin(int width, int height, std::string *why_not)
+{
+    if (access("/usr/bin/kwin_wayland", X_OK) != 0) {
+        *why_not = "kwin_wayland is not installed (tools/deps.sh test installs it)";
+        return false;
+    }
+    if (!prepare("kwin")) return false;
+    kwin_ = true;
+    std::filesystem::create_directories(home.home + "/share/applications");
+    // The Debian binary carries a file capability, which an unprivileged user in a container may not
+    // take up: a copy has none.
+    const std::string kwin = home.home + "/kwin_wayland";
+    std::filesystem::copy_file("/usr/bin/kwin_wayland", kwin);
+    session_client_ = home.for_user(SESSION_CLIENT);
+    if (!install_entry("tidefold", home.exe) || !install_entry("screenshot-client", session_client_))
+        return false;
+    std::string background = write_ppm("background.ppm", known_picture(width, height));
+    if (!home.hand_over()) return false;
+    std::vector<std::string> env = {"HOME=" + home.home, "PATH=/usr/bin:/bin", "XDG_RUNTIME_DIR=" + runtime_dir,
+                                    "XDG_DATA_DIRS=" + home.home + "/share:/usr/share", "XDG_CURRENT_DESKTOP=KDE"};
+    if (!start_on_session_bus(env, "\"$HOME/kwin_wayland\" --virtual --width " + std::to_string(width) + " --height " +
+                                       std::to_string(height) + " --socket wayland-kwin --no-lockscreen "
+                                       "--no-global-shortcuts --no-kactivities"))
+        return false;
+    if (!background_.start({"swaybg", "-o", "*", "-i", background, "-m", "stretch"}, client_env(), true, home.user,
+                           home.home + "/commands.log"))
+        return false;
+    Picture expected = known_picture(width, height);
+    for (int waited = 0; screenshot().mean_difference(expected) > 2; waited += 200) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(200);
+    }
+    return true;
+}
+
+// Runs command (a shell command line) on a session bus of its own, recording its pid (the
+// compositor's, which ends the bus when it ends) and the bus address; waits for its socket.
+bool HeadlessCompositor::start_on_session_bus(const std::vector<std::string> &env, const std::string &command)
+{
+    const std::string script = "echo $$ > \"$HOME/compositor.pid\" && echo \"$DBUS_SESSION_BUS_ADDRESS\" > \"$HOME/bus.tmp\" && "
+                               "mv \"$HOME/bus.tmp\" \"$HOME/bus\" && exec " + command;
+    if (!compositor_.start({"dbus-run-session", "--", "sh", "-c", script}, env, true, home.user,
+                           home.home + "/compositor.log") ||
+        !wait_for_socket(kStartMs))
+        return false;
+    for (int waited = 0; (bus_address = read_file(home.home + "/bus")).empty(); waited += 20) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(20);
+    }
+    bus_address.erase(bus_address.find_last_not_of('\n') + 1);
+    return true;
+}
+
+bool HeadlessCompositor::start_gnome(const std::string &program, int width, int height, std::string *why_not)
+{
+    if (access(("/usr/bin/" + program).c_str(), X_OK) != 0) {
+        *why_not = program + " is not installed (tools/deps.sh test installs it)";
+        return false;
+    }
+    if (!prepare(program)) return false;
+    gnome_shell_ = program == "gnome-shell";
+    session_client_ = home.for_user(SESSION_CLIENT);
+    {
+        std::ofstream conf(home.home + "/system-bus.conf");
+        conf << "<busconfig><type>system</type><listen>unix:path=" << runtime_dir << "/system_bus</listen>"
+             << "<auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+             << "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+    }
+    if (!home.hand_over()) return false;
+    std::vector<std::string> env = {"HOME=" + home.home, "PATH=/usr/bin:/bin", "XDG_RUNTIME_DIR=" + runtime_dir,
+                                    "XDG_CURRENT_DESKTOP=GNOME",
+                                    "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + runtime_dir + "/system_bus"};
+    // The Shell wants a system bus (a private one will do); mutter alone does without.
+    if (gnome_shell_) {
+        if (!system_bus_.start({"dbus-daemon", "--config-file=" + home.home + "/system-bus.conf", "--nofork",
+                                "--nopidfile"}, env, true, home.user, home.home + "/system-bus.log"))
+            return false;
+        for (int waited = 0; access((runtime_dir + "/system_bus").c_str(), F_OK) != 0; waited += 20) {
+            if (waited >= kStartMs) return false;
+            sleep_ms(20);
+        }
+    }
+    if (!start_on_session_bus(env, program + " --wayland --headless --no-x11 --virtual-monitor " +
+                                       std::to_string(width) + "x" + std::to_string(height) +
+                                       " --wayland-display wayland-gnome"))
+        return false;
+    if (run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+             "--method", "org.freedesktop.DBus.UpdateActivationEnvironment",
+             "{'WAYLAND_DISPLAY': '" + socket + "', 'XDG_CURRENT_DESKTOP': 'GNOME'}"}) != 0)
+        return false;
+    // The first key makes mutter's virtual keyboard; Escape also takes the Shell out of its overview.
+    for (int waited = 0; !keys({0xff1b}); waited += 200) {
+        if (waited >= kGnomeStartMs) return false;
+        sleep_ms(200);
+    }
+    if (!gnome_shell_) return true;
+    // The known desktop as the Shell's background; its top bar stays above it.
+    const Picture known = known_picture(width, height);
+    const std::string background = write_ppm("background.ppm", known);
+    if (run({"gsettings", "set", "org.gnome.desktop.background", "picture-options", "stretched"}) != 0 ||
+        run({"gsettings", "set", "org.gnome.desktop.background", "picture-uri", "file://" + background}) != 0)
+        return false;
+    for (int waited = 0; screenshot().width != width || middle(screenshot()).mean_difference(middle(known)) > 3;
+         waited += 200) {
+        if (waited >= kGnomeStartMs) return false;
+        sleep_ms(200);
+    }
+    return true;
+}
+
+bool HeadlessCompositor::start_session_bus()
+{
+    if (!bus_address.empty()) return true;
+    const std::string path = runtime_dir + "/bus";
+    if (!session_bus_.start({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + path}, client_env(), true,
+                            home.user, home.home + "/session-bus.log"))
+        return false;
+    for (int waited = 0; access(path.c_str(), F_OK) != 0; waited += 20) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(20);
+    }
+    bus_address = "unix:path=" + path;
+    return true;
+}
+
+bool HeadlessCompositor::launch_program(Process &program, const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv = {home.exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return program.start(argv, client_env(), true, home.user, home.home + "/tidefold.log", home.home);
+}
+
+bool HeadlessCompositor::hold_awake(Process &holder)
+{
+    const std::string log = home.home + "/holder.log";
+    unlink(log.c_str());
+    if (!holder.start({home.for_user(SESSION_CLIENT), "inhibit"}, client_env(), true, home.user, log, home.home))
+        return false;
+    for (int waited = 0; read_file(log).find("ready") == std::string::npos; waited += 20) {
+        if (waited >= kStartMs || !holder.running()) return false;
+        sleep_ms(20);
+    }
+    return true;
+}
+
+bool HeadlessCompositor::keys(const std::vector<unsigned> &keysyms)
+{
+    std::vector<std::string> argv = {session_client_, "keys"};
+    for (unsigned k : keysyms) argv.push_back(std::to_string(k));
+    return run(argv) == 0;
+}
+
 HeadlessCompositor::~HeadlessCompositor()
 {
+    background_.signal(SIGTERM);
+    background_.wait_exit(2000);
+    // dbus-run-session ends its bus once the compositor, which it waits for, ends.
+    pid_t under_bus = pid_t(atol(read_file(home.home + "/compositor.pid").c_str()));
+    if (under_bus > 0) {
+        kill(under_bus, SIGTERM);
+        compositor_.wait_exit(5000);
+    }
     compositor_.signal(SIGTERM);
     if (compositor_.wait_exit(3000) == -1) compositor_.signal(SIGKILL);
 }
@@ -132,6 +304,7 @@ std::vector<std::string> HeadlessCompositor::client_env() const
     std::vector<std::string> env = home.env;
     env.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
     env.push_back("WAYLAND_DISPLAY=" + socket);
+    if (!bus_address.empty()) env.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus_address);
     return env;
 }
 
@@ -186,6 +359,8 @@ Picture HeadlessCompositor::screenshot(const std::string &output)
 {
     std::string path = runtime_dir + "/screenshot.ppm";
     unlink(path.c_str());
+    if (kwin_ || gnome_shell_)
+        return run({session_client_, kwin_ ? "kwin" : "gnome", path}) == 0 ? read_ppm(path) : Picture();
     std::vector<std::string> argv = {"grim", "-t", "ppm"};
     if (!output.empty()) argv.insert(argv.end(), {"-o", output});
     argv.push_back(path);

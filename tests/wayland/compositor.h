@@ -1,5 +1,5 @@
-// Harness for the Wayland tests: a private headless compositor (sway, or weston for the path
-// without layer shell and screencopy) run as "nobody", which both refuse or dislike root, with a
+// Harness for the Wayland tests: a private headless compositor (sway, weston for the path
+// without layer shell and screencopy, KWin for its own screenshot service) run as "nobody", which both refuse or dislike root, with a
 // private home and runtime folder; screenshots with grim, keys with wtype, the pointer (and keys
 // for GTK) through a client of our own with virtual devices, and tidefold started beside them with
 // only the Wayland session in its environment.
@@ -18,6 +18,25 @@ public:
     bool start_sway(int width, int height);
     // Starts weston's headless backend with one output of width x height.
     bool start_weston(int width, int height);
+    // Starts KWin's virtual backend on a session bus of its own, with one output of width x height
+    // showing the known desktop (drawn by swaybg). Tidefold and the screenshot client are
+    // installed in a private data folder KWin reads, so that KWin serves them its screenshots.
+    // False with why_not set when KWin is not installed.
+    bool start_kwin(int width, int height, std::string *why_not);
+    // Starts GNOME's compositor headless, with one virtual monitor of width x height: the whole
+    // Shell (gnome-shell, with a private system bus it needs) or mutter alone. The session bus is
+    // its own, with the display in its activation environment as the session manager would put
+    // it; the Shell is taken out of the overview it starts in. False with why_not set when the
+    // program is not installed.
+    bool start_gnome(const std::string &program, int width, int height, std::string *why_not);
+    // Gives a session without one (sway, weston) a session bus of its own for its clients.
+    bool start_session_bus();
+    // The idle watcher's view of this session: tidefold started with the session's environment,
+    // the session held awake by a stand-in for GNOME's session manager on its bus.
+    bool launch_program(Process &program, const std::vector<std::string> &args);
+    bool hold_awake(Process &holder);
+    // GNOME: presses and releases each key (X keysym numbers) through mutter's remote desktop.
+    bool keys(const std::vector<unsigned> &keysyms);
     ~HeadlessCompositor();
 
     // sway: adds an output of width x height at x, 0; gives its name ("" on failure).
@@ -25,7 +44,8 @@ public:
     // sway: shows picture on the output as its background, and waits until the screen shows it.
     bool set_background(const std::string &output, const Picture &picture);
     bool swaymsg(const std::vector<std::string> &command);
-    // The whole layout, or one output by name (sway: screencopy through grim).
+    // The whole layout, or one output by name (sway: screencopy through grim; KWin and GNOME
+    // Shell: the whole workspace through their screenshot services).
     Picture screenshot(const std::string &output = "");
     // Waits up to 15 s for the output ("": all of them) to show something other than picture
     // while client runs.
@@ -46,17 +66,20 @@ public:
     std::vector<std::string> client_env() const;
     // Runs argv as the session's user; its exit status.
     int run(const std::vector<std::string> &argv, int timeout_ms = 10000);
-    std::string log() const { return home.log("compositor.log"); }
+    std::string log() const { return home.log("compositor.log") + home.log("commands.log"); }
 
     HostHome home;
-    std::string runtime_dir, socket;
+    std::string runtime_dir, socket, bus_address;
 
 private:
     bool prepare(const std::string &name);
     bool wait_for_socket(int timeout_ms);
     std::string write_ppm(const std::string &name, const Picture &picture);
-    Process compositor_;
-    std::string ipc_socket_;
+    bool install_entry(const std::string &name, const std::string &exe);
+    bool start_on_session_bus(const std::vector<std::string> &env, const std::string &command);
+    Process compositor_, background_, system_bus_, session_bus_;
+    std::string ipc_socket_, session_client_;
+    bool kwin_ = false, gnome_shell_ = false;
 };
 
 // A virtual pointer and keyboard on the session's seat, kept for the whole case (the compositor

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "compositor.h"
+#include "idle_cases.h"
 #include "picture_files.h"
 #include "rippling.h"
 
@@ -212,6 +213,20 @@ TEST_F(SwaySaver, BackendOverrideToX11IgnoresTheCompositor)
 }
 
 // The compositor goes away under the saver, which ends as it does when the X server goes.
+// sway 1.7 tells idleness through KDE's idle protocol; the pointer's moves are the user.
+TEST_F(SwaySaver, IdleWatcherStartsTheSaverOncePerIdlePeriodNeverWhileHeldAwakeAndEndsWithIt)
+{
+    ASSERT_TRUE(session.start_session_bus());
+    InputDriver input;
+    ASSERT_TRUE(input.start(session));
+    int step = 0;
+    IdleSession idle;
+    idle.launch = [&](Process &program, const std::vector<std::string> &args) { return session.launch_program(program, args); };
+    idle.user_input = [&] { return input.move(++step % 2 ? 40 : -40, 0); };
+    idle.hold_awake = [&](Process &holder) { return session.hold_awake(holder); };
+    expect_idle_watcher_rules(idle, [&] { return session.home.log("tidefold.log"); });
+}
+
 TEST(SwayLost, KillingTheCompositorEndsTheSaverWithStatusOne)
 {
     HeadlessCompositor session;

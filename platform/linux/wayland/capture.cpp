@@ -43,6 +43,8 @@ bool photograph_output(const CaptureGlobals &g, wl_output *output, int x, int y,
         if (g.output_sources && g.image_copy && capture::photograph_by_image_copy(g, output, out))
             return true;
     }
+    if (capture::photograph_by_kwin(x, y, width, height, out))
+        return true;
     return capture::photograph_by_portal(g, x, y, width, height, out);
 }
 

@@ -27,8 +27,9 @@ struct CaptureGlobals {
 bool bind_capture_global(CaptureGlobals *g, wl_registry *registry, uint32_t name, const char *interface, uint32_t version);
 
 // The output's contents (its area in the compositor's logical layout is x, y, width, height), by
-// the first way that works: wlr screencopy, else ext image copy capture, else the desktop portal's
-// Screenshot (the portal's picture of the whole desktop cropped to the area); false when none does
+// the first way that works: wlr screencopy, else ext image copy capture, else KWin's screenshot
+// service, else the desktop portal's Screenshot (the portal's picture of the whole desktop cropped
+// to the area, only when the portal's permission store allows it); false when none does
 // (the caller then uses black). Blocks at most a few seconds. The photograph is in the picture's own
 // pixels (the output's buffer, or the portal's picture), so it may be larger than width x height.
 bool photograph_output(const CaptureGlobals &g, wl_output *output, int x, int y, int width, int height, Photo *out);

@@ -5,15 +5,21 @@
 #include <chrono>
 #include <cstddef>
 
+#include <string>
+
 struct wl_event_queue; struct wl_shm_pool; struct wl_buffer;
+typedef struct _GDBusConnection GDBusConnection;
 
 namespace wl::capture {
 
 using Clock = std::chrono::steady_clock;
 
-// How long one Wayland way may take, and the portal (which may start a service first).
+// How long one Wayland way may take.
 constexpr std::chrono::milliseconds kCompositorTimeout{2000};
-constexpr std::chrono::milliseconds kPortalTimeout{5000};
+// How long the saver waits for the portal to take its call, and then for the picture: where no
+// backend answers, the desktop shows meanwhile.
+constexpr std::chrono::milliseconds kPortalCallTimeout{1000};
+constexpr std::chrono::milliseconds kPortalAnswerTimeout{1000};
 
 // The wl_shm formats a photograph can be made from: 4 bytes a pixel, 8 or 10 bits a channel.
 bool convertible_format(uint32_t format);
@@ -75,6 +81,21 @@ private:
 
 bool photograph_by_screencopy(const CaptureGlobals &g, wl_output *output, Photo *out);
 bool photograph_by_image_copy(const CaptureGlobals &g, wl_output *output, Photo *out);
+// KWin's screenshot service: the area of the logical layout at the outputs' full resolution.
+bool photograph_by_kwin(int x, int y, int width, int height, Photo *out);
+
+// The portal's permission store's answer for screenshots by programs outside a sandbox: the portal
+// takes a non-interactive screenshot silently only with yes; unset, it asks the user first.
+enum class ScreenshotPermission { yes, no, unset };
+ScreenshotPermission screenshot_permission(GDBusConnection *bus);
+// Takes a stored answer away, so that the portal asks again; false when the store refused.
+bool forget_screenshot_permission(GDBusConnection *bus);
+
+struct PortalWaits { std::chrono::milliseconds call, answer; };
+// Asks the portal for a non-interactive screenshot of the whole desktop, the call and its answer
+// each given as long as waits says; the file it wrote (the caller deletes it), or empty.
+std::string portal_screenshot_file(PortalWaits waits);
+
 bool photograph_by_portal(const CaptureGlobals &g, int x, int y, int width, int height, Photo *out);
 
 }

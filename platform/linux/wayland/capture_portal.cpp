@@ -1,11 +1,15 @@
-// Photographs through the desktop portal's Screenshot (GNOME, KDE and others without screencopy):
-// a non-interactive screenshot of the whole desktop, answered on a request object, then cropped.
+// Photographs through the desktop portal's Screenshot (GNOME and others without screencopy): a
+// non-interactive screenshot of the whole desktop, answered on a request object, then cropped.
+// The saver asks only when the portal's permission store already allows it: otherwise the portal
+// puts its question over the saver, or waits for a backend that never answers, with the desktop
+// showing meanwhile.
 #include "capture_internal.h"
 
+#include "session_bus.h"
+
 #include <atomic>
-#include <cstdlib>
+#include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -16,25 +20,10 @@ namespace {
 
 const char kPortalName[] = "org.freedesktop.portal.Desktop";
 const char kPortalPath[] = "/org/freedesktop/portal/desktop";
-
-// The session bus's address, or empty when there is none (no autolaunch: that could start a bus).
-std::string session_bus_address()
-{
-    const char *address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address && *address)
-        return address;
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime)
-        return {};
-    const std::string socket = std::string(runtime) + "/bus";
-    struct stat st;
-    if (stat(socket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode))
-        return {};
-    gchar *escaped = g_dbus_address_escape_value(socket.c_str());
-    std::string result = std::string("unix:path=") + escaped;
-    g_free(escaped);
-    return result;
-}
+const char kStoreName[] = "org.freedesktop.impl.portal.PermissionStore";
+const char kStorePath[] = "/org/freedesktop/impl/portal/PermissionStore";
+// Programs outside a sandbox share one entry in the store, under the empty application id.
+const char kUnsandboxed[] = "";
 
 // One screenshot request, driven on a private main context so nothing else runs meanwhile.
 struct Request {
@@ -48,7 +37,6 @@ struct Request {
     guint32 response = 2;
     std::string uri;
 };
-
 
 gboolean on_timeout(gpointer data)
 {
@@ -139,37 +127,48 @@ void call_screenshot(Request *r, int timeout_ms)
                            timeout_ms, r->cancellable, on_called, r);
 }
 
-// Asks the portal for a screenshot; the URI of the file it wrote, or empty.
-std::string request_screenshot(const std::string &address)
+// Runs the request's context until done(r), or until ms have passed; false on timeout.
+template <typename Done> bool run_until(Request *r, Done done, std::chrono::milliseconds ms)
+{
+    r->timed_out = false;
+    GSource *timeout = g_timeout_source_new(guint(ms.count()));
+    g_source_set_callback(timeout, on_timeout, r, nullptr);
+    g_source_attach(timeout, r->context);
+    while (!done(*r) && !r->timed_out)
+        g_main_context_iteration(r->context, TRUE);
+    g_source_destroy(timeout);
+    g_source_unref(timeout);
+    return done(*r);
+}
+
+// Asks the portal for a screenshot, the call and then its answer each given as long as waits
+// says; the URI of the file it wrote, or empty.
+std::string request_screenshot(const std::string &address, PortalWaits waits)
 {
     Request r;
     r.context = g_main_context_new();
     r.cancellable = g_cancellable_new();
     g_main_context_push_thread_default(r.context);
-    GSource *timeout = g_timeout_source_new(guint(kPortalTimeout.count()));
-    g_source_set_callback(timeout, on_timeout, &r, nullptr);
-    g_source_attach(timeout, r.context);
 
     ++r.pending;
     g_dbus_connection_new_for_address(address.c_str(),
         GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, r.cancellable, on_connected, &r);
-    while (!r.connected && !r.timed_out)
-        g_main_context_iteration(r.context, TRUE);
+    run_until(&r, [](const Request &q) { return q.connected; }, waits.call);
     if (r.bus) {
-        call_screenshot(&r, int(kPortalTimeout.count()));
-        // A failed call leaves nothing pending and no answer coming.
-        while (!r.responded && !r.timed_out && (r.pending > 0 || r.called))
-            g_main_context_iteration(r.context, TRUE);
+        call_screenshot(&r, int(waits.call.count()));
+        // The call is taken once it gives the request's handle; a failed call leaves nothing
+        // pending and no answer coming.
+        run_until(&r, [](const Request &q) { return q.responded || q.called || q.pending == 0; }, waits.call);
+        if (r.called)
+            run_until(&r, [](const Request &q) { return q.responded; }, waits.answer);
     }
 
     // Let every cancelled call finish before the context and the request go away.
     g_cancellable_cancel(r.cancellable);
     while (r.pending > 0)
         g_main_context_iteration(r.context, TRUE);
-    g_source_destroy(timeout);
-    g_source_unref(timeout);
     if (r.bus) {
         if (r.subscription)
             g_dbus_connection_signal_unsubscribe(r.bus, r.subscription);
@@ -187,19 +186,63 @@ std::string request_screenshot(const std::string &address)
 
 }
 
+ScreenshotPermission screenshot_permission(GDBusConnection *bus)
+{
+    GVariant *reply = g_dbus_connection_call_sync(bus, kStoreName, kStorePath, kStoreName, "Lookup",
+                                                  g_variant_new("(ss)", "screenshot", "screenshot"),
+                                                  G_VARIANT_TYPE("(a{sas}v)"), G_DBUS_CALL_FLAGS_NONE,
+                                                  int(kPortalCallTimeout.count()), nullptr, nullptr);
+    if (!reply)
+        return ScreenshotPermission::unset;  // no store, or no entry for screenshots yet
+    GVariant *table = g_variant_get_child_value(reply, 0);
+    const gchar **values = nullptr;
+    ScreenshotPermission result = ScreenshotPermission::unset;
+    if (g_variant_lookup(table, kUnsandboxed, "^a&s", &values)) {
+        result = values[0] && !std::strcmp(values[0], "yes") ? ScreenshotPermission::yes : ScreenshotPermission::no;
+        g_free(values);
+    }
+    g_variant_unref(table);
+    g_variant_unref(reply);
+    return result;
+}
+
+bool forget_screenshot_permission(GDBusConnection *bus)
+{
+    GVariant *reply = g_dbus_connection_call_sync(bus, kStoreName, kStorePath, kStoreName, "DeletePermission",
+                                                  g_variant_new("(sss)", "screenshot", "screenshot", kUnsandboxed),
+                                                  nullptr, G_DBUS_CALL_FLAGS_NONE, int(kPortalCallTimeout.count()),
+                                                  nullptr, nullptr);
+    if (reply)
+        g_variant_unref(reply);
+    return reply != nullptr;
+}
+
+std::string portal_screenshot_file(PortalWaits waits)
+{
+    const std::string address = platform::session_bus_address();
+    const std::string uri = address.empty() ? std::string() : request_screenshot(address, waits);
+    gchar *path = uri.empty() ? nullptr : g_filename_from_uri(uri.c_str(), nullptr, nullptr);
+    std::string result = path ? path : "";
+    g_free(path);
+    return result;
+}
+
 bool photograph_by_portal(const CaptureGlobals &g, int x, int y, int width, int height, Photo *out)
 {
-    const std::string address = session_bus_address();
-    if (address.empty())
+    GDBusConnection *bus = platform::open_session_bus();
+    if (!bus)
         return false;
-    const std::string uri = request_screenshot(address);
-    gchar *path = uri.empty() ? nullptr : g_filename_from_uri(uri.c_str(), nullptr, nullptr);
-    if (!path)
+    const bool allowed = screenshot_permission(bus) == ScreenshotPermission::yes;
+    g_dbus_connection_close_sync(bus, nullptr, nullptr);
+    g_object_unref(bus);
+    if (!allowed)
         return false;
-    GdkPixbuf *picture = gdk_pixbuf_new_from_file(path, nullptr);
+    const std::string path = portal_screenshot_file({kPortalCallTimeout, kPortalAnswerTimeout});
+    if (path.empty())
+        return false;
+    GdkPixbuf *picture = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
     // The screenshot was taken for us alone: do not leave it among the user's pictures.
-    unlink(path);
-    g_free(path);
+    unlink(path.c_str());
     if (!picture)
         return false;
     const bool ok = gdk_pixbuf_get_bits_per_sample(picture) == 8 &&
