@@ -33,9 +33,16 @@ const Backend &backend()
     return *g_backend;
 }
 
-BackendKind backend_kind() { return &backend() == &wayland_backend ? BackendKind::wayland : BackendKind::x11; }
+BackendKind backend_kind()
+{
+    const Backend *b = &backend();
+    return b == &wayland_backend ? BackendKind::wayland : b == &null_backend ? BackendKind::null : BackendKind::x11;
+}
 
-void choose_backend(BackendKind kind) { g_backend = kind == BackendKind::wayland ? &wayland_backend : &x11_backend; }
+void choose_backend(BackendKind kind)
+{
+    g_backend = kind == BackendKind::wayland ? &wayland_backend : kind == BackendKind::null ? &null_backend : &x11_backend;
+}
 
 void report_lost_display() { fputs("tidefold: lost the connection to the display\n", stderr); }
 

@@ -1,5 +1,6 @@
-// The display backends: X11 (Xlib and GLX) and Wayland (libwayland-client and EGL). One is chosen
-// when the program first needs a display, and every call in backend_calls.h goes to it.
+// The display backends: X11 (Xlib and GLX), Wayland (libwayland-client and EGL) and, for tests,
+// null (no server). One is chosen when the program first needs a display, and every call in
+// backend_calls.h goes to it; the rules the backends share are kept once, in window_core.h.
 // Internal to platform/linux and its tests; the program itself sees only win32.h.
 #pragma once
 
@@ -8,10 +9,13 @@
 
 namespace platform {
 
-enum class BackendKind { x11, wayland };
+enum class BackendKind { x11, wayland, null };
+
+// Where one of the backend's windows stands: not ours (or gone), alive, or destroyed with its
+// WM_DESTROY still to come.
+enum class WindowState { none, alive, destroying };
 
 struct Backend {
-    const char *name;
     // Connects to the display server; false when none answers.
     bool (*connect)();
     // Whether a connection in use broke (the server went away).
@@ -24,6 +28,15 @@ struct Backend {
     bool (*copy_wallpaper)(int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
     // Whether the xscreensaver daemon started this run in a window of its own.
     bool (*started_by_xscreensaver)();
+    // The window's state and, when proc is given, its procedure.
+    WindowState (*window_state)(HWND hwnd, WNDPROC *proc);
+    // Moves what the server sent so far into the queue.
+    void (*read_events)();
+    // Delivers the WM_DESTROY of a window destroyed from outside (and of its own windows inside
+    // it), then lets it go.
+    void (*finish_destroy)(HWND hwnd);
+    // The pointer over our windows follows cursor_hidden() now.
+    void (*cursor_visibility_changed)();
 #define TIDEFOLD_BACKEND_CALL(ret, name, params, args) ret(WINAPI *name) params;
 #include "backend_calls.h"
 #undef TIDEFOLD_BACKEND_CALL
@@ -31,6 +44,7 @@ struct Backend {
 
 extern const Backend x11_backend;
 extern const Backend wayland_backend;
+extern const Backend null_backend;
 
 // The backend in use. Chosen on first use: $TIDEFOLD_BACKEND (x11 or wayland) when set, else
 // Wayland when $WAYLAND_DISPLAY (or the default socket named by it) has a compositor answering,

@@ -2,6 +2,7 @@
 #include "x11.h"
 
 #include "embed.h"
+#include "window_core.h"
 #include "keys.h"
 #include "signals.h"
 #include "monitors.h"
@@ -40,12 +41,8 @@ Atom g_wm_delete_window = 0;
 
 std::map<Window, WindowRec> g_windows;
 
-
-
-int g_cursor_count = 0;
 Cursor g_blank_cursor = 0;
 Cursor g_arrow_cursor = 0;
-bool g_key_down[256];
 
 // Request serials of our own grabs and ungrabs: the focus events they cause are not activation changes.
 struct SerialRange {
@@ -105,7 +102,7 @@ Cursor arrow_cursor()
     return g_arrow_cursor;
 }
 
-Cursor current_cursor() { return g_cursor_count < 0 ? blank_cursor() : arrow_cursor(); }
+Cursor current_cursor() { return cursor_hidden() ? blank_cursor() : arrow_cursor(); }
 
 bool own_grab_serial(unsigned long serial)
 {
@@ -118,13 +115,6 @@ void note_own_grab_serials(unsigned long first, unsigned long end)
 {
     if (g_own_grab_serials.size() >= 8) g_own_grab_serials.erase(g_own_grab_serials.begin());
     g_own_grab_serials.push_back({first, end});
-}
-
-LRESULT call_proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    WindowRec *rec = find_window_xid(xid_of(hwnd));
-    if (!rec || !rec->proc) return 0;
-    return rec->proc(hwnd, msg, wParam, lParam);
 }
 
 constexpr DWORD kGrabRetryMs = 5000;
@@ -315,7 +305,7 @@ void drop_connection(bool notify)
     g_dpy_name.clear();
     g_blank_cursor = g_arrow_cursor = 0;
     g_own_grab_serials.clear();
-    memset(g_key_down, 0, sizeof g_key_down);
+    release_keys();
     if (notify)
         for (Window w : windows) call_proc(hwnd_of(w), WM_DESTROY, 0, 0);
     g_windows.clear();
@@ -325,11 +315,11 @@ void drop_connection(bool notify)
 WPARAM mouse_key_state(unsigned state)
 {
     WPARAM mk = 0;
-    if (state & Button1Mask) mk |= 0x0001;
-    if (state & Button3Mask) mk |= 0x0002;
-    if (state & ShiftMask) mk |= 0x0004;
-    if (state & ControlMask) mk |= 0x0008;
-    if (state & Button2Mask) mk |= 0x0010;
+    if (state & Button1Mask) mk |= MK_LBUTTON;
+    if (state & Button3Mask) mk |= MK_RBUTTON;
+    if (state & ShiftMask) mk |= MK_SHIFT;
+    if (state & ControlMask) mk |= MK_CONTROL;
+    if (state & Button2Mask) mk |= MK_MBUTTON;
     return mk;
 }
 
@@ -338,22 +328,8 @@ void translate_key(XKeyEvent &k)
     HWND hwnd = hwnd_of(k.window);
     bool press = k.type == KeyPress;
     KeySym ks = XkbKeycodeToKeysym(g_dpy, static_cast<KeyCode>(k.keycode), 0, 0);
-    WPARAM vk = virtual_key(ks);
-    bool alt_key = vk == 0x12 && ks != XK_ISO_Level3_Shift;
-    bool alt = (k.state & Mod1Mask) || (press && alt_key);
-    bool ctrl = k.state & ControlMask;
-    bool sys = (alt && !ctrl) || (ks == XK_F10 && !ctrl);
-    unsigned code = k.keycode & 0xFF;
-    bool repeat = press && g_key_down[code];
-    g_key_down[code] = press;
-
-    DWORD lp = 1u | (((k.keycode - 8u) & 0xFFu) << 16);
-    if (extended_key(ks)) lp |= 1u << 24;
-    if (alt) lp |= 1u << 29;
-    if (!press || repeat) lp |= 1u << 30;
-    if (!press) lp |= 1u << 31;
-    UINT msg = press ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
-    queue_message(hwnd, msg, vk, static_cast<LPARAM>(lp), false, static_cast<DWORD>(k.time));
+    WPARAM vk = input_key(hwnd, k.keycode, ks, k.state & Mod1Mask, k.state & ControlMask, press,
+                          static_cast<DWORD>(k.time));
 
     if (press) {
         char buf[8];
@@ -371,7 +347,7 @@ void translate_button(XButtonEvent &b)
     WPARAM mk = mouse_key_state(b.state);
     LPARAM client = MAKELPARAM(b.x, b.y);
     DWORD time = static_cast<DWORD>(b.time);
-    static const WPARAM button_mk[4] = {0, 0x0001, 0x0010, 0x0002};
+    static const WPARAM button_mk[4] = {0, MK_LBUTTON, MK_MBUTTON, MK_RBUTTON};
     switch (b.button) {
     case Button1:
     case Button2:
@@ -521,26 +497,6 @@ void read_x_events(bool sync)
     if (!g_dpy_dead) XFlush(g_dpy);
 }
 
-// A window destroyed from outside is finished once its WM_DESTROY has been handled.
-void deliver_sent_messages()
-{
-    MSG m;
-    while (take_sent_message(&m)) {
-        WindowRec *rec = find_window_xid(xid_of(m.hwnd));
-        if (!rec) continue;
-        if (m.message == WM_DESTROY) {
-            Window xid = rec->xid;
-            for (Window w : window_tree(xid)) {
-                WindowRec *r = find_window_xid(w);
-                if (r) r->destroying = true;
-            }
-            destroy_tree(xid, false);
-        } else if (!rec->destroying) {
-            call_proc(m.hwnd, m.message, m.wParam, m.lParam);
-        }
-    }
-}
-
 // A termination signal destroys each of our windows that is not inside another of ours, so every
 // one gets its WM_DESTROY and the program ends the way it would had the window been closed.
 void close_for_termination()
@@ -595,14 +551,12 @@ Display *display()
         g_wm_delete_window = XInternAtom(g_dpy, "WM_DELETE_WINDOW", False);
         Bool supported;
         XkbSetDetectableAutoRepeat(g_dpy, True, &supported);
-        memset(g_key_down, 0, sizeof g_key_down);
+        release_keys();
     }
     return g_dpy;
 }
 
 Display *display_if_open() { return g_dpy_dead ? nullptr : g_dpy; }
-
-bool display_lost() { return g_dpy_lost; }
 
 bool connection_lost() { return g_dpy_lost; }
 
@@ -611,7 +565,7 @@ void shutdown()
     drop_connection(false);
     g_dpy_lost = false;
     reset_queue();
-    g_cursor_count = 0;
+    reset_window_core();
 }
 
 ErrorTrap::ErrorTrap(Display *dpy) : dpy_(dpy), first_serial_(dpy ? NextRequest(dpy) : 0), outer_(g_trap)
@@ -646,6 +600,32 @@ WindowRec *find_window(HWND hwnd)
 {
     WindowRec *rec = find_window_xid(xid_of(hwnd));
     return rec && !rec->destroying ? rec : nullptr;
+}
+
+WindowState window_state(HWND hwnd, WNDPROC *proc)
+{
+    WindowRec *rec = find_window_xid(xid_of(hwnd));
+    if (!rec) return WindowState::none;
+    if (proc) *proc = rec->proc;
+    return rec->destroying ? WindowState::destroying : WindowState::alive;
+}
+
+void read_events() { read_x_events(true); }
+
+void finish_destroy(HWND hwnd) { destroy_tree(xid_of(hwnd), false); }
+
+void cursor_visibility_changed()
+{
+    Display *dpy = display_if_open();
+    if (!dpy) return;
+    Cursor c = current_cursor();
+    for (auto &kv : g_windows) {
+        if (kv.second.destroying || kv.second.embedded) continue;
+        XDefineCursor(dpy, kv.first, c);
+        if (kv.second.pointer_held)
+            XChangeActivePointerGrab(dpy, ButtonPressMask | ButtonReleaseMask | PointerMotionMask, c, CurrentTime);
+    }
+    XSync(dpy, False);
 }
 
 } // namespace x11
@@ -848,15 +828,6 @@ BOOL WINAPI UpdateWindow(HWND hWnd)
     return TRUE;
 }
 
-BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
-{
-    if (hWnd && !find_window(hWnd)) return FALSE;
-    // Whatever the server sent before the post comes before it in the queue.
-    read_x_events(true);
-    queue_message(hWnd, Msg, wParam, lParam, false);
-    return TRUE;
-}
-
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
 {
     if (!lpMsg) return FALSE;
@@ -866,12 +837,6 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     read_x_events(queued_messages().empty());
     deliver_sent_messages();
     return peek_queued(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg, is_window_or_child);
-}
-
-LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)
-{
-    if (!lpMsg || !lpMsg->hwnd || !find_window(lpMsg->hwnd)) return 0;
-    return call_proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
 }
 
 BOOL WINAPI GetCursorPos(LPPOINT lpPoint)
@@ -885,25 +850,6 @@ BOOL WINAPI GetCursorPos(LPPOINT lpPoint)
     lpPoint->x = rx;
     lpPoint->y = ry;
     return TRUE;
-}
-
-// The pointer is invisible over our windows while the display count is below zero.
-int WINAPI ShowCursor(BOOL bShow)
-{
-    bool was_hidden = g_cursor_count < 0;
-    g_cursor_count += bShow ? 1 : -1;
-    Display *dpy = display_if_open();
-    if (dpy && was_hidden != (g_cursor_count < 0)) {
-        Cursor c = current_cursor();
-        for (auto &kv : g_windows) {
-            if (kv.second.destroying || kv.second.embedded) continue;
-            XDefineCursor(dpy, kv.first, c);
-            if (kv.second.pointer_held)
-                XChangeActivePointerGrab(dpy, ButtonPressMask | ButtonReleaseMask | PointerMotionMask, c, CurrentTime);
-        }
-        XSync(dpy, False);
-    }
-    return g_cursor_count;
 }
 
 HWND WINAPI GetDesktopWindow(void)
@@ -924,7 +870,5 @@ HDC WINAPI GetDC(HWND hWnd)
     if (!XGetWindowAttributes(dpy, xid_of(hWnd), &wa) || trap.failed()) return nullptr;
     return new_window_dc(hWnd, xid_of(hWnd));
 }
-
-int WINAPI ReleaseDC(HWND, HDC hDC) { return release_window_dc(hDC) ? 1 : 0; }
 
 } // namespace x11::api

@@ -25,8 +25,6 @@ using namespace platform;
 Display *display();
 // The connection if it is already open, without opening it.
 Display *display_if_open();
-// Whether a connection in use broke (the server went away) since the last shutdown().
-bool display_lost();
 
 // Closes the display and forgets every window, window device context, GL context and queued
 // message; classes stay registered and memory bitmaps stay alive. The next call that needs the
@@ -43,12 +41,10 @@ public:
     ErrorTrap &operator=(const ErrorTrap &) = delete;
 
     bool failed();
-    int error_code() const { return code_; }
 
 private:
     Display *dpy_;
     unsigned long first_serial_;
-    XErrorHandler previous_;
     ErrorTrap *outer_;
     int code_ = 0;
     friend int record_error(Display *, XErrorEvent *);
@@ -83,6 +79,11 @@ struct WindowRec {
 
 WindowRec *find_window(HWND hwnd);
 WindowRec *find_window_xid(Window xid);
+// The backend table's questions about our windows and its calls into them (see backend.h).
+WindowState window_state(HWND hwnd, WNDPROC *proc);
+void read_events();
+void finish_destroy(HWND hwnd);
+void cursor_visibility_changed();
 // The X window a handle names. X ids have 32 bits: a larger handle names no window (None), rather
 // than whichever window its low bits happen to name once the request is sent.
 inline Window xid_of(HWND hwnd)
