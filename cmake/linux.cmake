@@ -36,9 +36,12 @@ file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS platform/linux/*.cpp platform/linux
      platform/linux/null/*.cpp)
 list(REMOVE_ITEM PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/linux/entry.cpp)
 add_library(tidefold_platform STATIC ${PLATFORM_SOURCES} ${RES_CPP})
+# The backend folders are the platform library's own: the rest of the program sees the shared
+# headers only. Tests and benchmarks that look inside a backend add them themselves.
+set(TIDEFOLD_BACKEND_INCLUDES ${CMAKE_SOURCE_DIR}/platform/linux/x11 ${CMAKE_SOURCE_DIR}/platform/linux/wayland
+    ${CMAKE_SOURCE_DIR}/platform/linux/null)
 target_include_directories(tidefold_platform PUBLIC ${CMAKE_SOURCE_DIR}/platform/linux
-                           ${CMAKE_SOURCE_DIR}/platform/linux/x11 ${CMAKE_SOURCE_DIR}/platform/linux/wayland
-                           ${CMAKE_SOURCE_DIR}/platform/linux/null)
+                           PRIVATE ${TIDEFOLD_BACKEND_INCLUDES})
 target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext X11::Xrandr X11::Xinerama OpenGL::GL OpenGL::GLX
                       OpenGL::EGL PkgConfig::GTK3 PkgConfig::GLIB tidefold_wayland_protocols)
 

@@ -28,6 +28,14 @@ struct Backend {
     bool (*copy_wallpaper)(int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
     // Whether the xscreensaver daemon started this run in a window of its own.
     bool (*started_by_xscreensaver)();
+    // The screen's root window, for --root; 0 where there is none (or no display).
+    unsigned long (*root_window)();
+    // Makes the run draw inside the window another program handed over (see arguments.h).
+    void (*embed_into)(unsigned long window);
+    // Starts GTK, for the dialogs, on the same server as the windows; false when it cannot.
+    bool (*open_gtk)();
+    // The server's id of a dialog's GdkWindow, for tests that look at it from outside.
+    unsigned long (*dialog_window_id)(void *gdk_window);
     // The window's state and, when proc is given, its procedure.
     WindowState (*window_state)(HWND hwnd, WNDPROC *proc);
     // Moves what the server sent so far into the queue.
@@ -51,10 +59,11 @@ extern const Backend null_backend;
 // else X11.
 const Backend &backend();
 BackendKind backend_kind();
-// Settles the choice before first use (the X screen-saver conventions always mean X11).
+// Settles the choice before first use (the X screen-saver conventions always mean X11; tests
+// choose null).
 void choose_backend(BackendKind kind);
-// What the environment asks for, without connecting: for the entry's messages and for tests.
-BackendKind requested_backend();
+// False, with one line on stderr, when $TIDEFOLD_BACKEND names a backend that does not exist.
+bool backend_request_valid();
 
 // The one line on stderr with which a run that lost its display ends (with status 1).
 void report_lost_display();

@@ -140,6 +140,9 @@ void reset_input();
 // BitBlt from the desktop DC: the photograph of the output under the area (gdi.cpp).
 bool copy_from_screen(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
 
+// GTK on the compositor, for the dialogs (gtk.cpp).
+bool open_gtk();
+
 // Closes the connection (connection.cpp; a broken one is only let go).
 void close_connection();
 // Closes the connection and forgets every window, context and queued message (tests start
