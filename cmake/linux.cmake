@@ -33,11 +33,16 @@ add_custom_command(OUTPUT ${RES_CPP}
   DEPENDS ${RES_FILE} cmake/embed.cmake)
 
 # The shared pieces sit at the top of platform/linux, each backend in its own folder.
-file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS platform/linux/*.cpp platform/linux/x11/*.cpp platform/linux/wayland/*.cpp)
+file(GLOB PLATFORM_SOURCES CONFIGURE_DEPENDS platform/linux/*.cpp platform/linux/x11/*.cpp platform/linux/wayland/*.cpp
+     platform/linux/null/*.cpp)
 list(REMOVE_ITEM PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/platform/linux/entry.cpp)
 add_library(tidefold_platform STATIC ${PLATFORM_SOURCES} ${RES_CPP})
+# The backend folders are the platform library's own: the rest of the program sees the shared
+# headers only. Tests and benchmarks that look inside a backend add them themselves.
+set(TIDEFOLD_BACKEND_INCLUDES ${CMAKE_SOURCE_DIR}/platform/linux/x11 ${CMAKE_SOURCE_DIR}/platform/linux/wayland
+    ${CMAKE_SOURCE_DIR}/platform/linux/null)
 target_include_directories(tidefold_platform PUBLIC ${CMAKE_SOURCE_DIR}/platform/linux
-                           ${CMAKE_SOURCE_DIR}/platform/linux/x11 ${CMAKE_SOURCE_DIR}/platform/linux/wayland)
+                           PRIVATE ${TIDEFOLD_BACKEND_INCLUDES})
 target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext X11::Xrandr X11::Xinerama X11::Xss OpenGL::GL OpenGL::GLX
                       OpenGL::EGL PkgConfig::GTK3 PkgConfig::GLIB PkgConfig::GIO_UNIX
                       tidefold_wayland_protocols)

@@ -6,7 +6,7 @@
 // of them, and a screen saver daemon's word must always end in a preview inside the window it
 // named. A host's switch (--speed N and the like) is taken out whole, and its value is in range or
 // not taken at all.
-#include "embed.h"
+#include "arguments.h"
 #include "ssaver.h"
 
 #include <stdint.h>
@@ -44,7 +44,7 @@ void scan(const std::string &command_line)
 void check_window_id(const std::string &text)
 {
     unsigned long id = 0;
-    if (x11::parse_window_id(text.c_str(), &id) && (id == 0 || id > 0xffffffffUL))
+    if (platform::parse_window_id(text.c_str(), &id) && (id == 0 || id > 0xffffffffUL))
         fail("window id out of range", text);
 }
 
@@ -61,7 +61,7 @@ void enter(const uint8_t *data, size_t size)
     for (size_t i = daemon_window ? 1 : 0; i < words.size(); i++) argv.push_back(words[i].c_str());
     for (const std::string &w : words) check_window_id(w);
 
-    x11::EntryArguments args = x11::read_entry_arguments((int)argv.size(), argv.data(),
+    platform::EntryArguments args = platform::read_entry_arguments((int)argv.size(), argv.data(),
                                                          daemon_window ? words[0].c_str() : nullptr, fake_root);
     // A host's value is in its range or not taken at all.
     const platform::HostSettings &h = args.host;
@@ -70,7 +70,7 @@ void enter(const uint8_t *data, size_t size)
         fail("a host's value out of range", args.command_line);
     if (h.error.find('\n') != std::string::npos) fail("a message of more than one line", h.error);
     // --help and --version answer and end the run: the rest of the arguments are never scanned.
-    if (args.request != x11::EntryArguments::run) return;
+    if (args.request != platform::EntryArguments::run) return;
     scan(args.command_line);
     if (args.embedded) {
         if (ss_mode != SS_MODE_PREVIEW || (unsigned long)(uintptr_t)ss_invoked_parent() != args.window)

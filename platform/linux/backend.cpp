@@ -12,13 +12,22 @@ const Backend *g_backend = nullptr;
 
 bool names_value(const char *value) { return value && *value; }
 
-} // namespace
-
+// What the environment asks for, without connecting.
 BackendKind requested_backend()
 {
     const char *forced = getenv("TIDEFOLD_BACKEND");
     if (names_value(forced)) return strcmp(forced, "wayland") == 0 ? BackendKind::wayland : BackendKind::x11;
     return names_value(getenv("WAYLAND_DISPLAY")) ? BackendKind::wayland : BackendKind::x11;
+}
+
+} // namespace
+
+bool backend_request_valid()
+{
+    const char *forced = getenv("TIDEFOLD_BACKEND");
+    if (!names_value(forced) || strcmp(forced, "x11") == 0 || strcmp(forced, "wayland") == 0) return true;
+    fprintf(stderr, "tidefold: TIDEFOLD_BACKEND is \"%s\"; it may be x11 or wayland\n", forced);
+    return false;
 }
 
 const Backend &backend()
@@ -33,9 +42,16 @@ const Backend &backend()
     return *g_backend;
 }
 
-BackendKind backend_kind() { return &backend() == &wayland_backend ? BackendKind::wayland : BackendKind::x11; }
+BackendKind backend_kind()
+{
+    const Backend *b = &backend();
+    return b == &wayland_backend ? BackendKind::wayland : b == &null_backend ? BackendKind::null : BackendKind::x11;
+}
 
-void choose_backend(BackendKind kind) { g_backend = kind == BackendKind::wayland ? &wayland_backend : &x11_backend; }
+void choose_backend(BackendKind kind)
+{
+    g_backend = kind == BackendKind::wayland ? &wayland_backend : kind == BackendKind::null ? &null_backend : &x11_backend;
+}
 
 void report_lost_display() { fputs("tidefold: lost the connection to the display\n", stderr); }
 

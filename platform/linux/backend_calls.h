@@ -1,5 +1,6 @@
 // The Win32 calls whose work depends on the display server: each backend implements every one of
-// them, and the global functions forward to the backend chosen at start (backend.cpp).
+// them, and the global functions forward to the backend chosen at start (backend.cpp). The calls
+// whose rules are the same everywhere are window_core.cpp's.
 // TIDEFOLD_BACKEND_CALL(return type, name, (parameters), (arguments)); no include guard.
 
 // user: windows, input, cursor
@@ -15,17 +16,12 @@ TIDEFOLD_BACKEND_CALL(BOOL, GetWindowRect, (HWND hWnd, LPRECT lpRect), (hWnd, lp
 TIDEFOLD_BACKEND_CALL(BOOL, GetClientRect, (HWND hWnd, LPRECT lpRect), (hWnd, lpRect))
 TIDEFOLD_BACKEND_CALL(BOOL, ShowWindow, (HWND hWnd, int nCmdShow), (hWnd, nCmdShow))
 TIDEFOLD_BACKEND_CALL(BOOL, UpdateWindow, (HWND hWnd), (hWnd))
-TIDEFOLD_BACKEND_CALL(BOOL, PostMessageA, (HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam),
-                      (hWnd, Msg, wParam, lParam))
 TIDEFOLD_BACKEND_CALL(BOOL, PeekMessageA,
                       (LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg),
                       (lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg))
-TIDEFOLD_BACKEND_CALL(LRESULT, DispatchMessageA, (const MSG *lpMsg), (lpMsg))
 TIDEFOLD_BACKEND_CALL(BOOL, GetCursorPos, (LPPOINT lpPoint), (lpPoint))
-TIDEFOLD_BACKEND_CALL(int, ShowCursor, (BOOL bShow), (bShow))
 TIDEFOLD_BACKEND_CALL(HWND, GetDesktopWindow, (void), ())
 TIDEFOLD_BACKEND_CALL(HDC, GetDC, (HWND hWnd), (hWnd))
-TIDEFOLD_BACKEND_CALL(int, ReleaseDC, (HWND hWnd, HDC hDC), (hWnd, hDC))
 // gdi: the screen, pixel formats
 TIDEFOLD_BACKEND_CALL(int, GetDeviceCaps, (HDC hdc, int index), (hdc, index))
 TIDEFOLD_BACKEND_CALL(int, ChoosePixelFormat, (HDC hdc, const PIXELFORMATDESCRIPTOR *ppfd), (hdc, ppfd))

@@ -5,33 +5,12 @@
 #include "backend.h"
 
 #include <gdk/gdkkeysyms.h>
-#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
-#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-
-#ifndef BN_CLICKED
-#define BN_CLICKED 0
-#endif
-#ifndef BM_CLICK
-#define BM_CLICK 0x00F5
-#endif
-#ifndef WM_SETTEXT
-#define WM_SETTEXT 0x000C
-#endif
-#ifndef TBM_GETRANGEMIN
-#define TBM_GETRANGEMIN (WM_USER + 1)
-#endif
-#ifndef TBM_GETRANGEMAX
-#define TBM_GETRANGEMAX (WM_USER + 2)
-#endif
-#ifndef DS_CENTER
-#define DS_CENTER 0x0800L
-#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 // GTK, its accessibility bridge and fontconfig keep caches for the life of the process, and a
@@ -309,78 +288,15 @@ std::string dialog_text_to_gtk(const std::string &text)
 
 namespace {
 
-Display *gdk_xdisplay;
-XErrorHandler gdk_error_handler;
-XErrorHandler outer_error_handler;
-XIOErrorHandler gdk_io_error_handler;
-XIOErrorHandler outer_io_error_handler;
-
-// GDK installs process-wide Xlib error handlers that ignore errors on displays it did not open.
-// These send each display's errors to its own handler, so the window layer's connection keeps
-// recording failures instead of losing them.
-// A handler installed after ours may chain back to us for displays it does not know; the guard
-// stops that from going round in circles.
-int chained_error_handler(Display *dpy, XErrorEvent *ev)
-{
-    static bool inside;
-    if (inside) return 0;
-    inside = true;
-    int r = 0;
-    if (dpy == gdk_xdisplay) r = gdk_error_handler ? gdk_error_handler(dpy, ev) : 0;
-    else if (outer_error_handler) r = outer_error_handler(dpy, ev);
-    inside = false;
-    return r;
-}
-
-int chained_io_error_handler(Display *dpy)
-{
-    static bool inside;
-    // The dialog cannot go on without its display; GDK's own handler would end the process too,
-    // but with a note of its own.
-    if (dpy == gdk_xdisplay) {
-        platform::report_lost_display();
-        _exit(1);
-    }
-    if (inside || dpy == gdk_xdisplay || !outer_io_error_handler) return gdk_io_error_handler(dpy);
-    inside = true;
-    int r = outer_io_error_handler(dpy);
-    inside = false;
-    return r;
-}
-
 void quiet_gtk_message(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
 
-// GTK on the X display, with each display's Xlib errors kept apart. False when it cannot open.
-bool open_gtk_on_x11()
-{
-    gdk_set_allowed_backends("x11");
-    XErrorHandler before = XSetErrorHandler(nullptr);
-    XErrorHandler xlib_default = XSetErrorHandler(before);
-    XIOErrorHandler io_before = XSetIOErrorHandler(nullptr);
-    XIOErrorHandler io_default = XSetIOErrorHandler(io_before);
-    if (!gtk_init_check(nullptr, nullptr)) {
-        XSetErrorHandler(before);
-        XSetIOErrorHandler(io_before);
-        return false;
-    }
-    gdk_xdisplay = gdk_x11_display_get_xdisplay(gdk_display_get_default());
-    gdk_error_handler = XSetErrorHandler(chained_error_handler);
-    outer_error_handler = before == xlib_default ? nullptr : before;
-    gdk_io_error_handler = XSetIOErrorHandler(chained_io_error_handler);
-    outer_io_error_handler = io_before == io_default ? nullptr : io_before;
-    return true;
-}
-
-// GTK on the same display server as the windows: on Wayland, GTK's own Wayland backend, with no
-// X11 call at all (GDK ends the process itself with status 1 if the compositor goes away).
+// GTK on the same display server as the windows (each backend opens it its own way).
 bool gtk_ready()
 {
     static int state; // 0 not tried, 1 ready, 2 failed
     if (state == 0) {
         gtk_disable_setlocale(); // the program formats and parses in the C locale
-        bool wayland = platform::backend_kind() == platform::BackendKind::wayland;
-        if (wayland) gdk_set_allowed_backends("wayland");
-        if (wayland ? !gtk_init_check(nullptr, nullptr) : !open_gtk_on_x11()) {
+        if (!platform::backend().open_gtk()) {
             state = 2;
             return false;
         }
@@ -1124,7 +1040,7 @@ bool dialog_info(HWND hDlg, DialogInfo *out)
     GdkWindow *gw = gtk_widget_get_window(d->window);
     if (gw) {
         gdk_window_get_origin(gw, &out->x, &out->y);
-        out->xid = gdk_x11_window_get_xid(gw);
+        out->xid = platform::backend().dialog_window_id(gw);
     }
     return true;
 }

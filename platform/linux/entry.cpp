@@ -3,8 +3,8 @@
 // arguments only, and turn into a preview inside the window they name; --help and --version
 // answer with a text. A display that cannot be opened, or that goes away, ends the run with
 // status 1 and one line on stderr.
+#include "arguments.h"
 #include "backend.h"
-#include "embed.h"
 #include "host_settings.h"
 #include "session_commands.h"
 #include "signals.h"
@@ -15,10 +15,11 @@
 
 namespace {
 
+// --root names the X screen's root: the run is an X11 one whatever else the session offers.
 unsigned long root_window()
 {
-    Display *dpy = x11::display();
-    return dpy ? DefaultRootWindow(dpy) : 0;
+    platform::choose_backend(platform::BackendKind::x11);
+    return platform::backend().root_window();
 }
 
 void print_usage(const char *program)
@@ -80,12 +81,13 @@ int main(int argc, char **argv)
     }
     if (command.kind == platform::SessionCommand::allow_screenshots) return platform::allow_screenshots();
     if (command.kind == platform::SessionCommand::idle) return platform::watch_idle(command.idle_seconds);
-    x11::EntryArguments args = x11::read_entry_arguments(argc, argv, getenv("XSCREENSAVER_WINDOW"), root_window);
-    if (args.request == x11::EntryArguments::help) {
+    platform::EntryArguments args =
+        platform::read_entry_arguments(argc, argv, getenv("XSCREENSAVER_WINDOW"), root_window);
+    if (args.request == platform::EntryArguments::help) {
         print_usage(argv[0]);
         return 0;
     }
-    if (args.request == x11::EntryArguments::version) {
+    if (args.request == platform::EntryArguments::version) {
         printf("tidefold %s\n", TIDEFOLD_VERSION);
         return 0;
     }
@@ -100,6 +102,7 @@ int main(int argc, char **argv)
         if (mode == SS_MODE_SAVER) return 1;
     }
     platform::host_settings() = args.host;
+    if (!platform::backend_request_valid()) return 1;
     // Previews draw inside a window of the X screen, whatever else the session offers.
     if (args.embedded || mode == SS_MODE_PREVIEW) platform::choose_backend(platform::BackendKind::x11);
     // Every other mode needs the display.
@@ -107,7 +110,7 @@ int main(int argc, char **argv)
         report_no_display();
         return 1;
     }
-    if (args.embedded) x11::embed_into(args.window);
+    if (args.embedded) platform::backend().embed_into(args.window);
     static char module_marker;
     HINSTANCE self = reinterpret_cast<HINSTANCE>(&module_marker);
     int status = WinMain(self, nullptr, &args.command_line[0], SW_SHOWDEFAULT);

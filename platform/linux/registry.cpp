@@ -27,13 +27,6 @@
 #include <string>
 #include <vector>
 
-#ifndef ERROR_WRITE_FAULT
-#define ERROR_WRITE_FAULT 29L
-#endif
-#ifndef ERROR_DISK_FULL
-#define ERROR_DISK_FULL 112L
-#endif
-
 namespace {
 
 const char kRootName[] = "HKEY_CURRENT_USER";

@@ -52,6 +52,10 @@ TEST(NoDisplay, EveryModeButPasswordNamesTheDisplayAndExitsOne)
     std::string dead = dead_display_name();
     expect_no_display_refused(dead.c_str(), "tidefold: cannot open display \"" + dead + "\"\n");
     expect_no_display_refused(nullptr, "tidefold: cannot open display: DISPLAY is not set\n");
+    // A backend that does not exist is named back, with the ones that do.
+    setenv("TIDEFOLD_BACKEND", "X11", 1);
+    expect_no_display_refused(dead.c_str(), "tidefold: TIDEFOLD_BACKEND is \"X11\"; it may be x11 or wayland\n");
+    unsetenv("TIDEFOLD_BACKEND");
 }
 
 // A Wayland socket whose compositor accepts connections and never says a word (wedged, or

@@ -3,7 +3,7 @@
 // commands (--idle SECONDS, --allow-screenshots).
 #include <gtest/gtest.h>
 
-#include "embed.h"
+#include "arguments.h"
 #include "session_commands.h"
 #include "ssaver.h"
 
@@ -35,7 +35,7 @@ struct EntryCase {
     int mode;                       // what the launcher's scan makes of it
     unsigned long parent;           // the window drawn into, for the preview and embedded runs
     bool embedded;
-    x11::EntryArguments::Request request = x11::EntryArguments::run;
+    platform::EntryArguments::Request request = platform::EntryArguments::run;
 };
 
 // Names the case by its arguments, so each one is readable in test listings.
@@ -54,8 +54,8 @@ TEST_P(EntryArgumentsTest, DaemonWordsBecomeAPreviewInTheirWindowAndAllElsePasse
     const EntryCase &c = GetParam();
     std::vector<const char *> argv = {"tidefold"};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
-    x11::EntryArguments got =
-        x11::read_entry_arguments(int(argv.size()), argv.data(), c.xscreensaver_window, fake_root);
+    platform::EntryArguments got =
+        platform::read_entry_arguments(int(argv.size()), argv.data(), c.xscreensaver_window, fake_root);
     EXPECT_EQ(got.command_line, c.command_line);
     EXPECT_EQ(got.embedded, c.embedded);
     EXPECT_EQ(got.request, c.request);
@@ -114,11 +114,11 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{{"--root", "--window-id", "7"}, "77", "/p 7", SS_MODE_PREVIEW, 7, true},
         EntryCase{{"--window-id", "7", "--root"}, "77", "/p 77", SS_MODE_PREVIEW, 77, true},
         // --help, -h and --version as whole words ask for a text, the first of them winning.
-        EntryCase{{"--help"}, nullptr, "", SS_MODE_CONFIG, 0, false, x11::EntryArguments::help},
-        EntryCase{{"-h"}, nullptr, "", SS_MODE_CONFIG, 0, false, x11::EntryArguments::help},
-        EntryCase{{"/s", "--version"}, nullptr, "/s", SS_MODE_SAVER, 0, false, x11::EntryArguments::version},
-        EntryCase{{"--version", "-h"}, nullptr, "", SS_MODE_CONFIG, 0, false, x11::EntryArguments::version},
-        EntryCase{{"-h", "--root"}, "5", "/p 5", SS_MODE_PREVIEW, 5, true, x11::EntryArguments::help},
+        EntryCase{{"--help"}, nullptr, "", SS_MODE_CONFIG, 0, false, platform::EntryArguments::help},
+        EntryCase{{"-h"}, nullptr, "", SS_MODE_CONFIG, 0, false, platform::EntryArguments::help},
+        EntryCase{{"/s", "--version"}, nullptr, "/s", SS_MODE_SAVER, 0, false, platform::EntryArguments::version},
+        EntryCase{{"--version", "-h"}, nullptr, "", SS_MODE_CONFIG, 0, false, platform::EntryArguments::version},
+        EntryCase{{"-h", "--root"}, "5", "/p 5", SS_MODE_PREVIEW, 5, true, platform::EntryArguments::help},
         EntryCase{{"--helpx"}, nullptr, "--helpx", SS_MODE_CONFIG, 0, false},
         EntryCase{{"-help"}, nullptr, "-help", SS_MODE_CONFIG, 0, false},
         EntryCase{{"/h"}, nullptr, "/h", SS_MODE_CONFIG, 0, false},
@@ -129,10 +129,10 @@ TEST(EntryArguments, RootWindowIsAskedForOnlyWhenNoDaemonWindowIsNamed)
 {
     const char *argv[] = {"tidefold", "--root"};
     g_root_asked = 0;
-    x11::read_entry_arguments(2, argv, "0x400008", fake_root);
-    x11::read_entry_arguments(1, argv, nullptr, fake_root);
+    platform::read_entry_arguments(2, argv, "0x400008", fake_root);
+    platform::read_entry_arguments(1, argv, nullptr, fake_root);
     EXPECT_EQ(g_root_asked, 0);
-    x11::read_entry_arguments(2, argv, nullptr, fake_root);
+    platform::read_entry_arguments(2, argv, nullptr, fake_root);
     EXPECT_EQ(g_root_asked, 1);
 }
 
@@ -157,7 +157,7 @@ TEST_P(HostSwitches, SetTheirValueInRangeOrLeaveAMessageAndTheStoredValue)
     const HostCase &c = GetParam();
     std::vector<const char *> argv = {"tidefold"};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
-    platform::HostSettings h = x11::read_entry_arguments(int(argv.size()), argv.data(), nullptr, fake_root).host;
+    platform::HostSettings h = platform::read_entry_arguments(int(argv.size()), argv.data(), nullptr, fake_root).host;
     EXPECT_EQ((std::vector<int>{h.speed, h.frequency, h.texture_size, h.lighting, h.desktop, h.double_buffer,
                                 h.high_quality, int(h.fps)}),
               c.numbers);
@@ -208,7 +208,7 @@ TEST_P(WindowIdText, HexWithPrefixOrDecimalWholeAndWithin32Bits)
 {
     const IdCase &c = GetParam();
     unsigned long id = 12345;
-    EXPECT_EQ(x11::parse_window_id(c.text, &id), c.ok) << c.text;
+    EXPECT_EQ(platform::parse_window_id(c.text, &id), c.ok) << c.text;
     EXPECT_EQ(id, c.ok ? c.id : 12345ul) << c.text;
 }
 
@@ -262,7 +262,7 @@ platform::HostSettings passed(const std::string &arg, const std::string &value, 
     for (std::string w; in >> w;) words.push_back(w == "%" ? value : w);
     std::vector<const char *> argv;
     for (const std::string &w : words) argv.push_back(w.c_str());
-    x11::EntryArguments got = x11::read_entry_arguments(int(argv.size()), argv.data(), "0x40", fake_root);
+    platform::EntryArguments got = platform::read_entry_arguments(int(argv.size()), argv.data(), "0x40", fake_root);
     *left = got.command_line;
     return got.host;
 }

@@ -3,7 +3,7 @@
 // focus as activation. The pointer is hidden over our surfaces while the cursor count is below 0.
 #include "wayland.h"
 
-#include "keys.h"
+#include "window_core.h"
 
 #include <linux/input-event-codes.h>
 #include <sys/mman.h>
@@ -19,7 +19,6 @@ namespace {
 xkb_context *g_xkb = nullptr;
 xkb_keymap *g_keymap = nullptr;
 xkb_state *g_xkb_state = nullptr;
-bool g_key_down[256];
 
 WindowRec *g_key_focus = nullptr;
 WindowRec *g_pointer_focus = nullptr;
@@ -77,7 +76,7 @@ void keyboard_enter(void *, wl_keyboard *, uint32_t, wl_surface *surface, wl_arr
 {
     g_key_focus = find_window_surface(surface);
     if (g_key_focus == g_left_window) g_left_window = nullptr;
-    memset(g_key_down, 0, sizeof g_key_down);
+    release_keys();
     set_activation(g_key_focus, true);
 }
 
@@ -122,23 +121,8 @@ void keyboard_key(void *, wl_keyboard *, uint32_t, uint32_t time, uint32_t key, 
     if (!w || w->destroying) return;
     bool press = state == WL_KEYBOARD_KEY_STATE_PRESSED;
     xkb_keycode_t code = key + 8;
-    xkb_keysym_t ks = unshifted_symbol(code);
-    WPARAM vk = virtual_key(ks);
-    bool alt_key = vk == 0x12 && ks != XKB_KEY_ISO_Level3_Shift;
-    bool alt = modifier_active(XKB_MOD_NAME_ALT) || (press && alt_key);
-    bool ctrl = modifier_active(XKB_MOD_NAME_CTRL);
-    bool sys = (alt && !ctrl) || (ks == XKB_KEY_F10 && !ctrl);
-    unsigned slot = code & 0xFF;
-    bool repeat = press && g_key_down[slot];
-    g_key_down[slot] = press;
-
-    DWORD lp = 1u | ((key & 0xFFu) << 16);
-    if (extended_key(ks)) lp |= 1u << 24;
-    if (alt) lp |= 1u << 29;
-    if (!press || repeat) lp |= 1u << 30;
-    if (!press) lp |= 1u << 31;
-    UINT msg = press ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
-    queue_message(w->hwnd, msg, vk, static_cast<LPARAM>(lp), false, time);
+    WPARAM vk = input_key(w->hwnd, code, unshifted_symbol(code), modifier_active(XKB_MOD_NAME_ALT),
+                          modifier_active(XKB_MOD_NAME_CTRL), press, time);
     if (press && g_xkb_state) {
         char text[8];
         if (xkb_state_key_get_utf8(g_xkb_state, code, text, sizeof text) == 1)
@@ -160,8 +144,8 @@ const wl_keyboard_listener keyboard_listener = {keyboard_keymap, keyboard_enter,
 WPARAM key_state_bits()
 {
     WPARAM mk = g_buttons;
-    if (modifier_active(XKB_MOD_NAME_SHIFT)) mk |= 0x0004;
-    if (modifier_active(XKB_MOD_NAME_CTRL)) mk |= 0x0008;
+    if (modifier_active(XKB_MOD_NAME_SHIFT)) mk |= MK_SHIFT;
+    if (modifier_active(XKB_MOD_NAME_CTRL)) mk |= MK_CONTROL;
     return mk;
 }
 
@@ -225,9 +209,9 @@ void pointer_button(void *, wl_pointer *, uint32_t, uint32_t time, uint32_t butt
     WPARAM bit;
     UINT msg;
     switch (button) {
-    case BTN_LEFT: bit = 0x0001; msg = press ? WM_LBUTTONDOWN : WM_LBUTTONUP; break;
-    case BTN_RIGHT: bit = 0x0002; msg = press ? WM_RBUTTONDOWN : WM_RBUTTONUP; break;
-    case BTN_MIDDLE: bit = 0x0010; msg = press ? WM_MBUTTONDOWN : WM_MBUTTONUP; break;
+    case BTN_LEFT: bit = MK_LBUTTON; msg = press ? WM_LBUTTONDOWN : WM_LBUTTONUP; break;
+    case BTN_RIGHT: bit = MK_RBUTTON; msg = press ? WM_RBUTTONDOWN : WM_RBUTTONUP; break;
+    case BTN_MIDDLE: bit = MK_MBUTTON; msg = press ? WM_MBUTTONDOWN : WM_MBUTTONUP; break;
     default: return;
     }
     g_buttons = press ? (g_buttons | bit) : (g_buttons & ~bit);

@@ -6,6 +6,7 @@
 
 #include "layer_shell.h"
 #include "signals.h"
+#include "window_core.h"
 #include "xdg-shell-client.h"
 
 #include <algorithm>
@@ -15,16 +16,7 @@ namespace wl {
 namespace {
 
 std::map<HWND, std::unique_ptr<WindowRec>> g_windows;
-int g_cursor_count = 0;
 const HWND kDesktop = reinterpret_cast<HWND>(uintptr_t(0x10));
-
-// Reaches windows being destroyed too: their WM_DESTROY comes after they are marked.
-LRESULT call_proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    auto it = g_windows.find(hwnd);
-    if (it == g_windows.end() || !it->second->proc) return 0;
-    return it->second->proc(hwnd, msg, wParam, lParam);
-}
 
 void resize(WindowRec &w, int width, int height)
 {
@@ -158,22 +150,6 @@ void drop_windows()
     }
 }
 
-void deliver_sent_messages()
-{
-    MSG m;
-    while (take_sent_message(&m)) {
-        auto it = g_windows.find(m.hwnd);
-        if (it == g_windows.end()) continue;
-        WindowRec &w = *it->second;
-        if (m.message == WM_DESTROY) {
-            call_proc(m.hwnd, WM_DESTROY, 0, 0);
-            forget(m.hwnd);
-        } else if (!w.destroying) {
-            call_proc(m.hwnd, m.message, m.wParam, m.lParam);
-        }
-    }
-}
-
 bool same_window(HWND filter, HWND hwnd) { return filter == hwnd; }
 
 void set_visible(WindowRec &w, bool visible)
@@ -216,7 +192,19 @@ std::vector<WindowRec *> windows()
     return all;
 }
 
-bool cursor_hidden() { return g_cursor_count < 0; }
+WindowState window_state(HWND hwnd, WNDPROC *proc)
+{
+    auto it = g_windows.find(hwnd);
+    if (it == g_windows.end()) return WindowState::none;
+    if (proc) *proc = it->second->proc;
+    return it->second->destroying ? WindowState::destroying : WindowState::alive;
+}
+
+void finish_destroy(HWND hwnd)
+{
+    call_proc(hwnd, WM_DESTROY, 0, 0);
+    forget(hwnd);
+}
 
 void shutdown()
 {
@@ -227,7 +215,7 @@ void shutdown()
     close_connection();
     reset_input();
     reset_queue();
-    g_cursor_count = 0;
+    reset_window_core();
 }
 
 namespace api {
@@ -295,8 +283,7 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
     if (it->second->destroying) {
         // Closed by the compositor, with its WM_DESTROY still waiting: deliver it now.
         if (!take_pending_destroy(hWnd)) return FALSE;
-        call_proc(hWnd, WM_DESTROY, 0, 0);
-        forget(hWnd);
+        finish_destroy(hWnd);
         return TRUE;
     }
     destroy(*it->second);
@@ -337,15 +324,6 @@ BOOL WINAPI UpdateWindow(HWND hWnd)
     return TRUE;
 }
 
-BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
-{
-    if (hWnd && !find_window(hWnd)) return FALSE;
-    // Whatever the compositor sent before the post comes before it in the queue.
-    read_events();
-    queue_message(hWnd, Msg, wParam, lParam, false);
-    return TRUE;
-}
-
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
 {
     if (!lpMsg) return FALSE;
@@ -363,24 +341,10 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     return peek_queued(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg, same_window);
 }
 
-LRESULT WINAPI DispatchMessageA(const MSG *lpMsg)
-{
-    if (!lpMsg || !lpMsg->hwnd || !find_window(lpMsg->hwnd)) return 0;
-    return call_proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
-}
-
 BOOL WINAPI GetCursorPos(LPPOINT lpPoint)
 {
     if (!lpPoint || !connection()) return FALSE;
     return pointer_position(lpPoint);
-}
-
-int WINAPI ShowCursor(BOOL bShow)
-{
-    bool was_hidden = g_cursor_count < 0;
-    g_cursor_count += bShow ? 1 : -1;
-    if (was_hidden != (g_cursor_count < 0)) cursor_visibility_changed();
-    return g_cursor_count;
 }
 
 HWND WINAPI GetDesktopWindow(void) { return connection() ? kDesktop : nullptr; }
@@ -392,8 +356,6 @@ HDC WINAPI GetDC(HWND hWnd)
     WindowRec *w = find_window(hWnd);
     return w ? new_window_dc(hWnd, reinterpret_cast<uintptr_t>(hWnd)) : nullptr;
 }
-
-int WINAPI ReleaseDC(HWND, HDC hDC) { return release_window_dc(hDC) ? 1 : 0; }
 
 } // namespace api
 } // namespace wl

@@ -104,6 +104,9 @@ struct WindowRec {
 };
 WindowRec *find_window(HWND hwnd);
 WindowRec *find_window_surface(wl_surface *surface);
+// The backend table's questions about our windows and its calls into them (see backend.h).
+WindowState window_state(HWND hwnd, WNDPROC *proc);
+void finish_destroy(HWND hwnd);
 std::vector<WindowRec *> windows();
 
 // EGL on the connection: the display, initialised for desktop OpenGL; EGL_NO_DISPLAY when it cannot be.
@@ -130,14 +133,15 @@ bool pointer_position(POINT *pt);
 void settle_keyboard_leave();
 // The window is going away: input no longer goes to it.
 void forget_input_window(WindowRec *w);
-// Whether the pointer is hidden over our surfaces (ShowCursor's count below 0), and the call that
-// makes the pointer over them follow a change of it.
-bool cursor_hidden();
+// Makes the pointer over our surfaces follow a change of cursor_hidden().
 void cursor_visibility_changed();
 void reset_input();
 
 // BitBlt from the desktop DC: the photograph of the output under the area (gdi.cpp).
 bool copy_from_screen(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
+
+// GTK on the compositor, for the dialogs (gtk.cpp).
+bool open_gtk();
 
 // Closes the connection (connection.cpp; a broken one is only let go).
 void close_connection();

@@ -1,5 +1,6 @@
-// State shared by the X11 services of this folder (user.cpp, gdi.cpp, wgl.cpp): the one display
-// connection, the error trap, our window records and the GL visuals offered as pixel formats.
+// What the X11 backend's files share: the display connection and its error trap (connection.cpp),
+// input, the pointer and grabs (input.cpp), our window records (user.cpp), the GL visuals offered
+// as pixel formats (wgl.cpp) and the screen's pictures (gdi.cpp).
 // Internal to platform/linux and its tests; the program itself sees only win32.h.
 #pragma once
 
@@ -13,6 +14,7 @@
 #include <X11/Xutil.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,8 +27,6 @@ using namespace platform;
 Display *display();
 // The connection if it is already open, without opening it.
 Display *display_if_open();
-// Whether a connection in use broke (the server went away) since the last shutdown().
-bool display_lost();
 
 // Closes the display and forgets every window, window device context, GL context and queued
 // message; classes stay registered and memory bitmaps stay alive. The next call that needs the
@@ -43,12 +43,10 @@ public:
     ErrorTrap &operator=(const ErrorTrap &) = delete;
 
     bool failed();
-    int error_code() const { return code_; }
 
 private:
     Display *dpy_;
     unsigned long first_serial_;
-    XErrorHandler previous_;
     ErrorTrap *outer_;
     int code_ = 0;
     friend int record_error(Display *, XErrorEvent *);
@@ -83,6 +81,11 @@ struct WindowRec {
 
 WindowRec *find_window(HWND hwnd);
 WindowRec *find_window_xid(Window xid);
+// The backend table's questions about our windows and its calls into them (see backend.h).
+WindowState window_state(HWND hwnd, WNDPROC *proc);
+void read_events();
+void finish_destroy(HWND hwnd);
+void cursor_visibility_changed();
 // The X window a handle names. X ids have 32 bits: a larger handle names no window (None), rather
 // than whichever window its low bits happen to name once the request is sent.
 inline Window xid_of(HWND hwnd)
@@ -92,6 +95,44 @@ inline Window xid_of(HWND hwnd)
 }
 inline HWND hwnd_of(Window xid) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(xid)); }
 
+
+// What the connection and window files keep between calls.
+struct SerialRange {
+    unsigned long first, end;
+};
+struct State {
+    Display *dpy = nullptr;
+    std::string dpy_name;
+    bool dpy_dead = false;
+    bool dpy_lost = false; // a connection in use went away; the program ends with an error
+    XIOErrorHandler prev_io_handler = nullptr;
+    ErrorTrap *trap = nullptr;
+    Atom wm_protocols = 0;
+    Atom wm_delete_window = 0;
+    std::map<Window, WindowRec> windows;
+    Cursor blank_cursor = 0;
+    Cursor arrow_cursor = 0;
+    // Request serials of our own grabs and ungrabs: the focus events they cause are not activation changes.
+    std::vector<SerialRange> own_grab_serials;
+};
+extern State g_state;
+
+// Keeps our Xlib handlers installed: a toolkit initialised later may have replaced them, and its
+// handlers end the process on any broken connection (connection.cpp).
+void install_handlers();
+// The connection is gone or $DISPLAY names another server now: every window went with it
+// (connection.cpp).
+void drop_connection(bool notify);
+// The pointer shape over our windows, following the cursor count (input.cpp).
+Cursor current_cursor();
+// The saver popup's hold on the keyboard and the pointer (input.cpp).
+void grab_input(WindowRec &rec);
+void ungrab_input(WindowRec &rec);
+void retry_grabs();
+// Moves what the server has sent into the queue; with sync, after the server answered (input.cpp).
+void read_x_events(bool sync);
+// Delivers WM_DESTROY to the window and our windows inside it, then lets them go (user.cpp).
+void destroy_tree(Window top, bool x_window_exists);
 
 // The GL-capable visuals of the screen in a fixed order: pixel format n is entry n - 1.
 struct PixelFormat {
@@ -132,5 +173,8 @@ bool copy_from_screen(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, i
 // when there is none (gdi.cpp).
 bool copy_wallpaper(int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
 bool started_by_xscreensaver();
+// GTK on the X display, for the dialogs (gtk.cpp).
+bool open_gtk();
+unsigned long dialog_window_id(void *gdk_window);
 
 } // namespace x11
