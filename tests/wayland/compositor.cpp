@@ -1,5 +1,9 @@
 #include "compositor.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <dirent.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -130,6 +134,7 @@ bool HeadlessCompositor::start_kwin(int width, int height, std::string *why_not)
         *why_not = "kwin_wayland is not installed (tools/deps.sh test installs it)";
         return false;
     }
+    take_desktop_turn();
     if (!prepare("kwin")) return false;
     kwin_ = true;
     std::filesystem::create_directories(home.home + "/share/applications");
@@ -183,6 +188,7 @@ bool HeadlessCompositor::start_gnome(const std::string &program, int width, int 
         *why_not = program + " is not installed (tools/deps.sh test installs it)";
         return false;
     }
+    take_desktop_turn();
     if (!prepare(program)) return false;
     gnome_shell_ = program == "gnome-shell";
     session_client_ = home.for_user(SESSION_CLIENT);
@@ -276,8 +282,21 @@ bool HeadlessCompositor::keys(const std::vector<unsigned> &keysyms)
     return run(argv) == 0;
 }
 
+void HeadlessCompositor::take_desktop_turn()
+{
+    desktop_turn_ = open("/tmp/tidefold-desktop-compositor.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (desktop_turn_ >= 0) flock(desktop_turn_, LOCK_EX);
+}
+
 HeadlessCompositor::~HeadlessCompositor()
 {
+    struct TurnEnds {
+        int fd;
+        ~TurnEnds()
+        {
+            if (fd >= 0) close(fd);
+        }
+    } turn_ends{desktop_turn_};
     background_.signal(SIGTERM);
     background_.wait_exit(2000);
     // dbus-run-session ends its bus once the compositor, which it waits for, ends.

@@ -73,6 +73,10 @@ public:
 
 private:
     bool prepare(const std::string &name);
+    // KWin, mutter and GNOME Shell each take most of this machine's processor while they start:
+    // one at a time across the test processes, so that none waits out its start-up allowance.
+    void take_desktop_turn();
+    int desktop_turn_ = -1;
     bool wait_for_socket(int timeout_ms);
     std::string write_ppm(const std::string &name, const Picture &picture);
     bool install_entry(const std::string &name, const std::string &exe);
