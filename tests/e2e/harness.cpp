@@ -186,6 +186,9 @@ void SaverSession::signal(int sig)
 
 void SaverSession::stop_display()
 {
+    // The test's own windows (a preview's parent among them) stay until the server goes, so a
+    // program inside one sees the server end, not its window destroyed first.
+    if (dpy_) XSetCloseDownMode(dpy_, RetainPermanent);
     if (dpy_) XCloseDisplay(dpy_);
     dpy_ = nullptr;
     xvfb_.stop();
