@@ -139,9 +139,7 @@ IdleWake MutterIdle::wait(bool want_idle, int timeout_ms, int stop_fd)
 
 std::unique_ptr<IdleSource> mutter_idle_source(unsigned timeout_ms)
 {
-    auto source = std::make_unique<MutterIdle>(timeout_ms);
-    if (!source->connect()) return nullptr;
-    return source;
+    return connected_idle_source<MutterIdle>(timeout_ms);
 }
 
 } // namespace platform

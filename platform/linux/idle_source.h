@@ -19,6 +19,14 @@ public:
     virtual const char *name() const = 0;
 };
 
+// A source of type Source made for timeout_ms, if it connects; null otherwise.
+template <class Source> std::unique_ptr<IdleSource> connected_idle_source(unsigned timeout_ms)
+{
+    auto source = std::make_unique<Source>(timeout_ms);
+    if (!source->connect()) return nullptr;
+    return source;
+}
+
 // Wayland's idle notification (ext_idle_notifier_v1, else KDE's org_kde_kwin_idle); null when the
 // session has no Wayland compositor offering either.
 std::unique_ptr<IdleSource> wayland_idle_source(unsigned timeout_ms);

@@ -115,9 +115,7 @@ IdleWake WaylandIdle::wait(bool want_idle, int timeout_ms, int stop_fd)
 
 std::unique_ptr<IdleSource> wayland_idle_source(unsigned timeout_ms)
 {
-    auto source = std::make_unique<WaylandIdle>(timeout_ms);
-    if (!source->connect()) return nullptr;
-    return source;
+    return connected_idle_source<WaylandIdle>(timeout_ms);
 }
 
 } // namespace platform

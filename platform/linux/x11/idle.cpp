@@ -97,9 +97,7 @@ IdleWake X11Idle::wait(bool want_idle, int timeout_ms, int stop_fd)
 
 std::unique_ptr<IdleSource> x11_idle_source(unsigned timeout_ms)
 {
-    auto source = std::make_unique<X11Idle>(timeout_ms);
-    if (!source->connect()) return nullptr;
-    return source;
+    return connected_idle_source<X11Idle>(timeout_ms);
 }
 
 } // namespace platform
