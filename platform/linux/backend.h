@@ -6,14 +6,13 @@
 
 #include "bitmaps.h"
 #include "win32.h"
+#include "window_core.h"
+
+#include <vector>
 
 namespace platform {
 
 enum class BackendKind { x11, wayland, null };
-
-// Where one of the backend's windows stands: not ours (or gone), alive, or destroyed with its
-// WM_DESTROY still to come.
-enum class WindowState { none, alive, destroying };
 
 struct Backend {
     // Connects to the display server; false when none answers.
@@ -36,13 +35,24 @@ struct Backend {
     bool (*open_gtk)();
     // The server's id of a dialog's GdkWindow, for tests that look at it from outside.
     unsigned long (*dialog_window_id)(void *gdk_window);
-    // The window's state and, when proc is given, its procedure.
-    WindowState (*window_state)(HWND hwnd, WNDPROC *proc);
     // Moves what the server sent so far into the queue.
     void (*read_events)();
-    // Delivers the WM_DESTROY of a window destroyed from outside (and of its own windows inside
-    // it), then lets it go.
-    void (*finish_destroy)(HWND hwnd);
+    // As the program peeks: notices a lost connection (its windows go) and moves what the server
+    // sent into the queue.
+    void (*pump_events)();
+    // Shows or hides the window's surface; false when there is no connection.
+    bool (*show_surface)(WindowRecord &w, bool visible);
+    // Sends what is buffered for the server.
+    void (*flush)();
+    // The program destroys the window (and our windows inside it): it lets go of what it holds
+    // for it (grabs) before the procedures hear WM_DESTROY.
+    void (*surface_closing)(WindowRecord &top);
+    // The windows' WM_DESTROY was delivered: their surfaces go, the first one's destroyed on the
+    // server when it still exists there.
+    void (*destroy_surfaces)(const std::vector<WindowRecord *> &tree, bool destroy_first);
+    // The client rectangle of a window that is not ours (another program's, the root); false
+    // when there is no such window.
+    bool (*foreign_window_rect)(HWND hwnd, RECT *client);
     // The pointer over our windows follows cursor_hidden() now.
     void (*cursor_visibility_changed)();
 #define TIDEFOLD_BACKEND_CALL(ret, name, params, args) ret(WINAPI *name) params;

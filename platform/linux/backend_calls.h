@@ -10,15 +10,7 @@ TIDEFOLD_BACKEND_CALL(HWND, CreateWindowExA,
                        int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam),
                       (dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight, hWndParent, hMenu,
                        hInstance, lpParam))
-TIDEFOLD_BACKEND_CALL(BOOL, DestroyWindow, (HWND hWnd), (hWnd))
-TIDEFOLD_BACKEND_CALL(BOOL, IsWindow, (HWND hWnd), (hWnd))
 TIDEFOLD_BACKEND_CALL(BOOL, GetWindowRect, (HWND hWnd, LPRECT lpRect), (hWnd, lpRect))
-TIDEFOLD_BACKEND_CALL(BOOL, GetClientRect, (HWND hWnd, LPRECT lpRect), (hWnd, lpRect))
-TIDEFOLD_BACKEND_CALL(BOOL, ShowWindow, (HWND hWnd, int nCmdShow), (hWnd, nCmdShow))
-TIDEFOLD_BACKEND_CALL(BOOL, UpdateWindow, (HWND hWnd), (hWnd))
-TIDEFOLD_BACKEND_CALL(BOOL, PeekMessageA,
-                      (LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg),
-                      (lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg))
 TIDEFOLD_BACKEND_CALL(BOOL, GetCursorPos, (LPPOINT lpPoint), (lpPoint))
 TIDEFOLD_BACKEND_CALL(HWND, GetDesktopWindow, (void), ())
 TIDEFOLD_BACKEND_CALL(HDC, GetDC, (HWND hWnd), (hWnd))

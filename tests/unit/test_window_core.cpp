@@ -129,7 +129,7 @@ TEST_F(WindowCore, PostedAndDispatchedMessagesReachOnlyLiveWindows)
     // Closed by the server: what was queued for it goes, nothing more reaches it but one WM_DESTROY.
     ASSERT_TRUE(PostMessageA(hwnd, WM_USER, 3, 0));
     platform::input_key(hwnd, 20, XK_a, false, false, true, 0);
-    null::close_from_outside(hwnd);
+    platform::surface_closed(hwnd);
     EXPECT_FALSE(PostMessageA(hwnd, WM_USER, 4, 0));
     MSG stale = {hwnd, WM_USER, 5, 0, 0, {0, 0}};
     g_got.clear();
@@ -152,7 +152,7 @@ TEST_F(WindowCore, SentMessagesGoToTheProcedureAtThePeekAndDestroyingDeliversThe
     EXPECT_EQ(count(WM_ACTIVATE), 1);
 
     // Closed from outside, then destroyed by the program before its WM_DESTROY came: it comes now, once.
-    null::close_from_outside(hwnd);
+    platform::surface_closed(hwnd);
     g_got.clear();
     EXPECT_TRUE(DestroyWindow(hwnd));
     EXPECT_EQ(count(WM_DESTROY), 1);

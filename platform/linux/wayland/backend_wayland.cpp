@@ -13,9 +13,15 @@ const Backend wayland_backend = {
     [](unsigned long) {},
     wl::open_gtk,
     [](void *) { return 0ul; },
-    wl::window_state,
     wl::read_events,
-    wl::finish_destroy,
+    wl::pump_events,
+    wl::show_surface,
+    [] {
+        if (wl::Connection *c = wl::connection()) wl_display_flush(c->display);
+    },
+    [](WindowRecord &) {},
+    wl::destroy_surfaces,
+    [](HWND, RECT *) { return false; },
     wl::cursor_visibility_changed,
 #define TIDEFOLD_BACKEND_CALL(ret, name, params, args) wl::api::name,
 #include "backend_calls.h"

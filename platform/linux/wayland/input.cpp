@@ -67,9 +67,9 @@ void keyboard_keymap(void *, wl_keyboard *, uint32_t format, int32_t fd, uint32_
 
 void set_activation(WindowRec *w, bool active)
 {
-    if (!w || w->destroying || w->active == active) return;
+    if (!w || w->active == active) return;
     w->active = active;
-    queue_activation(w->hwnd, active);
+    input_focus(w->hwnd, active);
 }
 
 void keyboard_enter(void *, wl_keyboard *, uint32_t, wl_surface *surface, wl_array *)
@@ -168,14 +168,11 @@ void note_position(WindowRec *w, wl_fixed_t sx, wl_fixed_t sy)
     }
     g_position = {p.x + g_offset.x, p.y + g_offset.y};
     g_position_known = true;
-    set_message_point(g_position);
 }
 
-void queue_motion(WindowRec *w, uint32_t time)
-{
-    LPARAM client = MAKELPARAM(g_position.x - w->x, g_position.y - w->y);
-    queue_message(w->hwnd, WM_MOUSEMOVE, key_state_bits(), client, false, time);
-}
+POINT client_point(const WindowRec *w) { return {g_position.x - w->x, g_position.y - w->y}; }
+
+void queue_motion(WindowRec *w, uint32_t time) { input_motion(w->hwnd, key_state_bits(), client_point(w), g_position, time); }
 
 void pointer_enter(void *, wl_pointer *, uint32_t serial, wl_surface *surface, wl_fixed_t sx, wl_fixed_t sy)
 {
@@ -206,17 +203,16 @@ void pointer_button(void *, wl_pointer *, uint32_t, uint32_t time, uint32_t butt
     WindowRec *w = g_pointer_focus;
     if (!w || w->destroying) return;
     bool press = state == WL_POINTER_BUTTON_STATE_PRESSED;
+    MouseButton b;
     WPARAM bit;
-    UINT msg;
     switch (button) {
-    case BTN_LEFT: bit = MK_LBUTTON; msg = press ? WM_LBUTTONDOWN : WM_LBUTTONUP; break;
-    case BTN_RIGHT: bit = MK_RBUTTON; msg = press ? WM_RBUTTONDOWN : WM_RBUTTONUP; break;
-    case BTN_MIDDLE: bit = MK_MBUTTON; msg = press ? WM_MBUTTONDOWN : WM_MBUTTONUP; break;
+    case BTN_LEFT: b = MouseButton::left; bit = MK_LBUTTON; break;
+    case BTN_RIGHT: b = MouseButton::right; bit = MK_RBUTTON; break;
+    case BTN_MIDDLE: b = MouseButton::middle; bit = MK_MBUTTON; break;
     default: return;
     }
+    input_button(w->hwnd, b, press, key_state_bits(), client_point(w), g_position, time);
     g_buttons = press ? (g_buttons | bit) : (g_buttons & ~bit);
-    LPARAM client = MAKELPARAM(g_position.x - w->x, g_position.y - w->y);
-    queue_message(w->hwnd, msg, key_state_bits(), client, false, time);
 }
 
 // One notch of the wheel per event of the vertical axis; turning away from the user is positive.
@@ -224,9 +220,7 @@ void pointer_axis(void *, wl_pointer *, uint32_t time, uint32_t axis, wl_fixed_t
 {
     WindowRec *w = g_pointer_focus;
     if (!w || w->destroying || axis != WL_POINTER_AXIS_VERTICAL_SCROLL || value == 0) return;
-    short delta = value < 0 ? WHEEL_DELTA : -WHEEL_DELTA;
-    queue_message(w->hwnd, WM_MOUSEWHEEL, MAKEWPARAM(key_state_bits(), static_cast<WORD>(delta)),
-                  MAKELPARAM(g_position.x, g_position.y), false, time);
+    input_wheel(w->hwnd, value < 0, key_state_bits(), g_position, time);
 }
 
 void pointer_frame(void *, wl_pointer *) {}

@@ -15,7 +15,6 @@
 namespace wl {
 namespace {
 
-std::map<HWND, std::unique_ptr<WindowRec>> g_windows;
 const HWND kDesktop = reinterpret_cast<HWND>(uintptr_t(0x10));
 
 void resize(WindowRec &w, int width, int height)
@@ -36,14 +35,7 @@ void layer_configure(void *data, zwlr_layer_surface_v1 *layer, uint32_t serial, 
 }
 
 // The output went away, or the compositor took the surface back: the window is gone.
-void layer_closed(void *data, zwlr_layer_surface_v1 *)
-{
-    auto *w = static_cast<WindowRec *>(data);
-    if (w->destroying) return;
-    w->destroying = true;
-    purge_window_messages(w->hwnd);
-    queue_message(w->hwnd, WM_DESTROY, 0, 0, true);
-}
+void layer_closed(void *data, zwlr_layer_surface_v1 *) { surface_closed(static_cast<WindowRec *>(data)->hwnd); }
 
 const zwlr_layer_surface_v1_listener layer_listener = {layer_configure, layer_closed};
 
@@ -117,41 +109,6 @@ void destroy_surface(WindowRec &w)
     wl_display_flush(c->display);
 }
 
-void forget(HWND hwnd)
-{
-    auto it = g_windows.find(hwnd);
-    if (it == g_windows.end()) return;
-    forget_input_window(it->second.get());
-    destroy_surface(*it->second);
-    g_windows.erase(it);
-    purge_window_messages(hwnd);
-}
-
-// WM_DESTROY, then the surface goes.
-void destroy(WindowRec &w)
-{
-    HWND hwnd = w.hwnd;
-    w.destroying = true;
-    purge_window_messages(hwnd);
-    call_proc(hwnd, WM_DESTROY, 0, 0);
-    forget(hwnd);
-}
-
-// The compositor is gone: every window gets its WM_DESTROY, so the program ends the way it would
-// had its windows been closed.
-void drop_windows()
-{
-    std::vector<HWND> all;
-    for (auto &kv : g_windows) all.push_back(kv.first);
-    for (HWND h : all) {
-        WindowRec *w = find_window(h);
-        if (w && !w->destroying) destroy(*w);
-        else forget(h);
-    }
-}
-
-bool same_window(HWND filter, HWND hwnd) { return filter == hwnd; }
-
 void set_visible(WindowRec &w, bool visible)
 {
     if (visible && !w.configured && w.surface && connection()) {
@@ -171,46 +128,51 @@ void set_visible(WindowRec &w, bool visible)
 
 } // namespace
 
-WindowRec *find_window(HWND hwnd)
-{
-    auto it = g_windows.find(hwnd);
-    return it == g_windows.end() || it->second->destroying ? nullptr : it->second.get();
-}
+WindowRec *find_window(HWND hwnd) { return static_cast<WindowRec *>(live_window(hwnd)); }
 
 WindowRec *find_window_surface(wl_surface *surface)
 {
     if (!surface) return nullptr;
-    for (auto &kv : g_windows)
-        if (kv.second->surface == surface && !kv.second->destroying) return kv.second.get();
+    for (WindowRec *w : windows())
+        if (w->surface == surface && !w->destroying) return w;
     return nullptr;
 }
 
 std::vector<WindowRec *> windows()
 {
     std::vector<WindowRec *> all;
-    for (auto &kv : g_windows) all.push_back(kv.second.get());
+    for (WindowRecord *w : all_windows()) all.push_back(static_cast<WindowRec *>(w));
     return all;
 }
 
-WindowState window_state(HWND hwnd, WNDPROC *proc)
+bool show_surface(WindowRecord &w, bool visible)
 {
-    auto it = g_windows.find(hwnd);
-    if (it == g_windows.end()) return WindowState::none;
-    if (proc) *proc = it->second->proc;
-    return it->second->destroying ? WindowState::destroying : WindowState::alive;
+    if (!connection()) return false;
+    set_visible(static_cast<WindowRec &>(w), visible);
+    return true;
 }
 
-void finish_destroy(HWND hwnd)
+void destroy_surfaces(const std::vector<WindowRecord *> &tree, bool)
 {
-    call_proc(hwnd, WM_DESTROY, 0, 0);
-    forget(hwnd);
+    for (WindowRecord *w : tree) {
+        forget_input_window(static_cast<WindowRec *>(w));
+        destroy_surface(static_cast<WindowRec &>(*w));
+    }
+}
+
+// A compositor that went away takes every window with it; each gets its WM_DESTROY, so the program
+// ends the way it would had its windows been closed.
+void pump_events()
+{
+    if (connection_lost()) drop_all_windows(true);
+    read_events();
+    if (connection_lost()) drop_all_windows(true);
+    settle_keyboard_leave();
 }
 
 void shutdown()
 {
-    std::vector<HWND> all;
-    for (auto &kv : g_windows) all.push_back(kv.first);
-    for (HWND h : all) forget(h);
+    drop_all_windows(false);
     gl_shutdown();
     close_connection();
     reset_input();
@@ -263,34 +225,10 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         wl_surface_destroy(w.surface);
         return nullptr;
     }
-    HWND hwnd = w.hwnd;
-    g_windows[hwnd] = std::move(owned);
     wl_surface_commit(w.surface);
     round_trip();
-
-    CREATESTRUCTA cs = creation_params(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, w.width, w.height,
-                                       nullptr, hMenu, hInstance, lpParam);
-    if (!deliver_creation(hwnd, w.proc, &cs)) return nullptr;
-    WindowRec *r = find_window(hwnd);
-    if (dwStyle & WS_VISIBLE) set_visible(*r, true);
-    return hwnd;
+    return finish_creation(std::move(owned), lpClassName, lpWindowName, hMenu, hInstance, lpParam);
 }
-
-BOOL WINAPI DestroyWindow(HWND hWnd)
-{
-    auto it = g_windows.find(hWnd);
-    if (it == g_windows.end()) return FALSE;
-    if (it->second->destroying) {
-        // Closed by the compositor, with its WM_DESTROY still waiting: deliver it now.
-        if (!take_pending_destroy(hWnd)) return FALSE;
-        finish_destroy(hWnd);
-        return TRUE;
-    }
-    destroy(*it->second);
-    return TRUE;
-}
-
-BOOL WINAPI IsWindow(HWND hWnd) { return find_window(hWnd) != nullptr; }
 
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
 {
@@ -298,47 +236,6 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
     if (!w || !lpRect) return FALSE;
     *lpRect = {w->x, w->y, w->x + w->width, w->y + w->height};
     return TRUE;
-}
-
-BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect)
-{
-    WindowRec *w = find_window(hWnd);
-    if (!w || !lpRect) return FALSE;
-    *lpRect = {0, 0, w->width, w->height};
-    return TRUE;
-}
-
-BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
-{
-    WindowRec *w = find_window(hWnd);
-    if (!w || !connection()) return FALSE;
-    BOOL was_visible = w->mapped;
-    set_visible(*w, nCmdShow != SW_HIDE);
-    return was_visible;
-}
-
-BOOL WINAPI UpdateWindow(HWND hWnd)
-{
-    if (!find_window(hWnd)) return FALSE;
-    if (Connection *c = connection()) wl_display_flush(c->display);
-    return TRUE;
-}
-
-BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
-{
-    if (!lpMsg) return FALSE;
-    if (connection_lost() && !g_windows.empty()) drop_windows();
-    if (take_termination_request()) {
-        std::vector<HWND> all;
-        for (auto &kv : g_windows) all.push_back(kv.first);
-        for (HWND h : all)
-            if (find_window(h)) api::DestroyWindow(h);
-    }
-    read_events();
-    if (connection_lost() && !g_windows.empty()) drop_windows();
-    settle_keyboard_leave();
-    deliver_sent_messages();
-    return peek_queued(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg, same_window);
 }
 
 BOOL WINAPI GetCursorPos(LPPOINT lpPoint)

@@ -8,6 +8,7 @@
 #include "capture.h"
 #include "queue.h"
 #include "win32.h"
+#include "window_core.h"
 
 #include <EGL/egl.h>
 #include <wayland-client.h>
@@ -80,34 +81,28 @@ void ask_frame_answer();
 Output *output_at(int x, int y);
 RECT output_rect(const Output &o);
 
-// A window this process created with CreateWindowExA: a surface of its own on an output.
-struct WindowRec {
-    HWND hwnd = nullptr;
-    WNDPROC proc = nullptr;
-    DWORD style = 0;
-    DWORD ex_style = 0;
-    int x = 0, y = 0, width = 0, height = 0;
+// A window this process created with CreateWindowExA: what the core keeps, and a surface of its
+// own on an output.
+struct WindowRec : WindowRecord {
     Output *output = nullptr;
     wl_surface *surface = nullptr;
     zwlr_layer_surface_v1 *layer = nullptr;
     xdg_surface *xdg = nullptr;
     xdg_toplevel *toplevel = nullptr;
     bool configured = false;
-    bool mapped = false;
-    bool destroying = false;
     bool active = false;
-    // The pixel format set on the window and the EGL surface that carries it.
-    int pixel_format = 0;
+    // The EGL surface that carries the pixel format.
     wl_egl_window *egl_window = nullptr;
     EGLSurface egl_surface = EGL_NO_SURFACE;
-    bool swap_interval_set = false;
 };
+// Our window while it is alive; the one with this surface; all of them.
 WindowRec *find_window(HWND hwnd);
 WindowRec *find_window_surface(wl_surface *surface);
-// The backend table's questions about our windows and its calls into them (see backend.h).
-WindowState window_state(HWND hwnd, WNDPROC *proc);
-void finish_destroy(HWND hwnd);
 std::vector<WindowRec *> windows();
+// The backend table's calls into the windows (see backend.h).
+void pump_events();
+bool show_surface(WindowRecord &w, bool visible);
+void destroy_surfaces(const std::vector<WindowRecord *> &tree, bool destroy_first);
 
 // EGL on the connection: the display, initialised for desktop OpenGL; EGL_NO_DISPLAY when it cannot be.
 EGLDisplay egl_display();

@@ -6,11 +6,8 @@
 
 #include <X11/XKBlib.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include <poll.h>
@@ -47,12 +44,6 @@ void install_handlers()
 
 namespace {
 
-std::string display_env()
-{
-    const char *d = getenv("DISPLAY");
-    return d ? d : "";
-}
-
 // A connection whose server went away is kept, not closed: closing runs the GL library's clean-up
 // of what it drew in, which talks to the gone server and complains on stderr. Such a loss ends
 // the program; the connection's memory stays reachable here till then.
@@ -67,39 +58,30 @@ void close_connection(Display *dpy)
 
 } // namespace
 
-// The connection is gone or $DISPLAY names another server now: every window went with it.
-// With notify, each window still gets its WM_DESTROY, so a program ends the way it would had its
+// The connection is gone (or the tests are done with the server): every window went with it. With
+// notify, each window still gets its WM_DESTROY, so a program ends the way it would had its
 // window been closed.
 void drop_connection(bool notify)
 {
     if (!g_state.dpy) return;
-    std::vector<Window> windows;
-    for (auto &kv : g_state.windows) {
-        kv.second.destroying = true;
-        windows.push_back(kv.first);
-    }
+    for (WindowRecord *w : all_windows()) w->destroying = true;
     gl_shutdown();
     forget_window_dcs();
     forget_pixel_formats();
-    for (auto &kv : g_state.windows) kv.second.gl_child = kv.second.gl_colormap = 0;
+    for (WindowRec *w : windows()) w->gl_child = w->gl_colormap = 0;
     Display *dpy = g_state.dpy;
     install_handlers();
     close_connection(dpy);
     g_state.dpy = nullptr;
     g_state.dpy_dead = false;
-    g_state.dpy_name.clear();
     g_state.blank_cursor = g_state.arrow_cursor = 0;
     g_state.own_grab_serials.clear();
     release_keys();
-    if (notify)
-        for (Window w : windows) call_proc(hwnd_of(w), WM_DESTROY, 0, 0);
-    g_state.windows.clear();
-    purge_all_window_messages();
+    drop_all_windows(notify);
 }
 
 Display *display()
 {
-    if (g_state.dpy && display_env() != g_state.dpy_name) drop_connection(false);
     if (g_state.dpy && !g_state.dpy_dead) {
         // A server that went away shows as an end of file on the socket, even while Xlib still
         // holds events it read before.
@@ -114,16 +96,13 @@ Display *display()
     }
     if (g_state.dpy && g_state.dpy_dead) {
         // With windows still on it, the next PeekMessageA tells them; otherwise start afresh.
-        bool windows = std::any_of(g_state.windows.begin(), g_state.windows.end(),
-                                   [](const std::pair<const Window, WindowRec> &kv) { return !kv.second.destroying; });
-        if (windows) return nullptr;
+        for (WindowRecord *w : all_windows())
+            if (!w->destroying) return nullptr;
         drop_connection(false);
     }
     if (!g_state.dpy) {
-        std::string name = display_env();
         g_state.dpy = XOpenDisplay(nullptr);
         if (!g_state.dpy) return nullptr;
-        g_state.dpy_name = name;
         g_state.dpy_dead = false;
         install_handlers();
         XSetIOErrorExitHandler(g_state.dpy, on_io_error_exit, nullptr);

@@ -118,14 +118,13 @@ void retry_grabs()
     if (!g_state.dpy || g_state.dpy_dead) return;
     DWORD now = now_ms();
     std::vector<HWND> refused;
-    for (auto &kv : g_state.windows) {
-        WindowRec &rec = kv.second;
-        if (!rec.saver_popup || !rec.mapped || rec.destroying || (rec.keyboard_held && rec.pointer_held)) continue;
-        if (rec.ex_style & WS_EX_NOACTIVATE) continue; // wants no grabs
-        if (time_reached(now, rec.grab_retry_until))
-            refused.push_back(hwnd_of(rec.xid));
-        else if (time_reached(now, rec.next_grab_try))
-            try_grabs(rec);
+    for (WindowRec *rec : windows()) {
+        if (!rec->saver_popup || !rec->mapped || rec->destroying || (rec->keyboard_held && rec->pointer_held)) continue;
+        if (rec->ex_style & WS_EX_NOACTIVATE) continue; // wants no grabs
+        if (time_reached(now, rec->grab_retry_until))
+            refused.push_back(rec->hwnd);
+        else if (time_reached(now, rec->next_grab_try))
+            try_grabs(*rec);
     }
     for (HWND hwnd : refused) {
         fputs("tidefold: another program holds the keyboard or pointer; not covering the screen without them\n",
@@ -182,41 +181,23 @@ void translate_button(XButtonEvent &b)
     HWND hwnd = hwnd_of(b.window);
     bool press = b.type == ButtonPress;
     WPARAM mk = mouse_key_state(b.state);
-    LPARAM client = MAKELPARAM(b.x, b.y);
+    POINT screen = {b.x_root, b.y_root};
     DWORD time = static_cast<DWORD>(b.time);
-    static const WPARAM button_mk[4] = {0, MK_LBUTTON, MK_MBUTTON, MK_RBUTTON};
-    switch (b.button) {
-    case Button1:
-    case Button2:
-    case Button3: {
-        WPARAM bit = button_mk[b.button];
-        mk = press ? (mk | bit) : (mk & ~bit);
-        static const UINT down[4] = {0, WM_LBUTTONDOWN, WM_MBUTTONDOWN, WM_RBUTTONDOWN};
-        static const UINT up[4] = {0, WM_LBUTTONUP, WM_MBUTTONUP, WM_RBUTTONUP};
-        queue_message(hwnd, press ? down[b.button] : up[b.button], mk, client, false, time);
-        break;
-    }
-    case 4: case 5: case 6: case 7:
-        // The wheel arrives as presses (and releases) of buttons 4 to 7: one notch each press.
-        if (press) {
-            short delta = (b.button == 4 || b.button == 6) ? WHEEL_DELTA : -WHEEL_DELTA;
-            queue_message(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(mk, static_cast<WORD>(delta)),
-                          MAKELPARAM(b.x_root, b.y_root), false, time);
-        }
-        break;
-    default:
-        break;
-    }
+    static const MouseButton buttons[] = {MouseButton::left, MouseButton::middle, MouseButton::right};
+    if (b.button >= Button1 && b.button <= Button3)
+        input_button(hwnd, buttons[b.button - Button1], press, mk, {b.x, b.y}, screen, time);
+    // The wheel arrives as presses (and releases) of buttons 4 to 7: one notch each press.
+    else if (press && b.button >= 4 && b.button <= 7)
+        input_wheel(hwnd, b.button == 4 || b.button == 6, mk, screen, time);
 }
 
 // The window we draw in for an embedded run keeps filling the target as it changes size; its own
 // ConfigureNotify then brings the WM_SIZE.
 void follow_target_size(const XConfigureEvent &target)
 {
-    for (auto &kv : g_state.windows) {
-        WindowRec &rec = kv.second;
-        if (rec.embedded && rec.parent == target.window && !rec.destroying)
-            XResizeWindow(g_state.dpy, rec.xid, std::max(target.width + 2 * target.border_width, 1),
+    for (WindowRec *rec : windows()) {
+        if (rec->embedded && xid_of(rec->parent) == target.window && !rec->destroying)
+            XResizeWindow(g_state.dpy, rec->xid, std::max(target.width + 2 * target.border_width, 1),
                           std::max(target.height + 2 * target.border_width, 1));
     }
 }
@@ -254,25 +235,17 @@ void translate(XEvent &ev)
         break;
     case ButtonPress:
     case ButtonRelease:
-        if (find_window_xid(ev.xbutton.window)) {
-            set_message_point({ev.xbutton.x_root, ev.xbutton.y_root});
-            translate_button(ev.xbutton);
-        }
+        if (find_window_xid(ev.xbutton.window)) translate_button(ev.xbutton);
         break;
     case MotionNotify:
-        if (find_window_xid(ev.xmotion.window)) {
-            set_message_point({ev.xmotion.x_root, ev.xmotion.y_root});
-            queue_message(hwnd_of(ev.xmotion.window), WM_MOUSEMOVE, mouse_key_state(ev.xmotion.state),
-                          MAKELPARAM(ev.xmotion.x, ev.xmotion.y), false, static_cast<DWORD>(ev.xmotion.time));
-        }
+        if (find_window_xid(ev.xmotion.window))
+            input_motion(hwnd_of(ev.xmotion.window), mouse_key_state(ev.xmotion.state), {ev.xmotion.x, ev.xmotion.y},
+                         {ev.xmotion.x_root, ev.xmotion.y_root}, static_cast<DWORD>(ev.xmotion.time));
         break;
     case FocusIn:
-    case FocusOut: {
-        WindowRec *rec = find_window_xid(ev.xfocus.window);
-        if (!rec || rec->destroying) break;
-        if (activation_changed(ev.xfocus)) queue_activation(hwnd_of(rec->xid), ev.type == FocusIn);
+    case FocusOut:
+        if (activation_changed(ev.xfocus)) input_focus(hwnd_of(ev.xfocus.window), ev.type == FocusIn);
         break;
-    }
     case ConfigureNotify: {
         WindowRec *rec = find_window_xid(ev.xconfigure.window);
         if (!rec && ev.xconfigure.window == embed_target()) {
@@ -298,11 +271,9 @@ void translate(XEvent &ev)
         WindowRec *rec = find_window_xid(ev.xdestroywindow.window);
         if (!rec || rec->destroying) break;
         // Destroyed from outside, usually together with a parent of another program's.
-        rec->destroying = true;
-        rec->mapped = rec->grabbed = rec->keyboard_held = rec->pointer_held = false;
+        rec->grabbed = rec->keyboard_held = rec->pointer_held = false;
         if (rec->gl_child) gl_forget_drawable(rec->gl_child);
-        purge_window_messages(hwnd_of(rec->xid));
-        queue_message(hwnd_of(rec->xid), WM_DESTROY, 0, 0, true);
+        surface_closed(rec->hwnd);
         break;
     }
     case ClientMessage:
@@ -338,17 +309,22 @@ void read_x_events(bool sync)
 
 void read_events() { read_x_events(true); }
 
-void finish_destroy(HWND hwnd) { destroy_tree(xid_of(hwnd), false); }
+void pump_events()
+{
+    if (g_state.dpy && g_state.dpy_dead) drop_connection(true);
+    retry_grabs();
+    read_x_events(queued_messages().empty());
+}
 
 void cursor_visibility_changed()
 {
     Display *dpy = display_if_open();
     if (!dpy) return;
     Cursor c = current_cursor();
-    for (auto &kv : g_state.windows) {
-        if (kv.second.destroying || kv.second.embedded) continue;
-        XDefineCursor(dpy, kv.first, c);
-        if (kv.second.pointer_held)
+    for (WindowRec *rec : windows()) {
+        if (rec->destroying || rec->embedded) continue;
+        XDefineCursor(dpy, rec->xid, c);
+        if (rec->pointer_held)
             XChangeActivePointerGrab(dpy, ButtonPressMask | ButtonReleaseMask | PointerMotionMask, c, CurrentTime);
     }
     XSync(dpy, False);

@@ -4,7 +4,6 @@
 
 #include "embed.h"
 #include "monitors.h"
-#include "signals.h"
 #include "window_core.h"
 
 #include <algorithm>
@@ -36,97 +35,62 @@ void show(WindowRec &rec, bool visible)
     }
 }
 
-// The records of hwnd and of our windows inside it, parent before child (the order Windows
-// delivers WM_DESTROY in).
-std::vector<Window> window_tree(Window top)
-{
-    std::vector<Window> tree = {top};
-    for (size_t i = 0; i < tree.size(); i++)
-        for (auto &kv : g_state.windows)
-            if (kv.second.parent == tree[i] && std::find(tree.begin(), tree.end(), kv.first) == tree.end())
-                tree.push_back(kv.first);
-    return tree;
-}
-
-void forget_window(Window xid)
-{
-    auto it = g_state.windows.find(xid);
-    if (it == g_state.windows.end()) return;
-    if (it->second.gl_child) gl_forget_drawable(it->second.gl_child);
-    if (it->second.gl_colormap && g_state.dpy) XFreeColormap(g_state.dpy, it->second.gl_colormap);
-    g_state.windows.erase(it);
-    purge_window_messages(hwnd_of(xid));
-}
-
 } // namespace
 
-// Delivers WM_DESTROY to the window and to our windows inside it, then lets the X windows go
-// (destroying them unless the server already has).
-void destroy_tree(Window top, bool x_window_exists)
+WindowRec *find_window_xid(Window xid) { return static_cast<WindowRec *>(window_record(hwnd_of(xid))); }
+
+WindowRec *find_window(HWND hwnd) { return static_cast<WindowRec *>(live_window(hwnd)); }
+
+std::vector<WindowRec *> windows()
 {
-    std::vector<Window> tree = window_tree(top);
-    for (Window w : tree) {
-        WindowRec *rec = find_window_xid(w);
-        if (rec) rec->destroying = true;
-    }
-    WindowRec *top_rec = find_window_xid(top);
-    if (top_rec && x_window_exists && g_state.dpy) ungrab_input(*top_rec);
-    for (Window w : tree) {
-        purge_window_messages(hwnd_of(w));
-        call_proc(hwnd_of(w), WM_DESTROY, 0, 0);
-    }
-    for (Window w : tree) {
-        WindowRec *rec = find_window_xid(w);
-        if (rec && rec->gl_child) gl_forget_drawable(rec->gl_child);
-    }
-    if (x_window_exists && g_state.dpy) {
+    std::vector<WindowRec *> all;
+    for (WindowRecord *w : all_windows()) all.push_back(static_cast<WindowRec *>(w));
+    return all;
+}
+
+bool show_surface(WindowRecord &w, bool visible)
+{
+    if (!display_if_open()) return false;
+    show(static_cast<WindowRec &>(w), visible);
+    return true;
+}
+
+void flush()
+{
+    if (Display *dpy = display_if_open()) XFlush(dpy);
+}
+
+void surface_closing(WindowRecord &top)
+{
+    if (g_state.dpy) ungrab_input(static_cast<WindowRec &>(top));
+}
+
+// No GL context stays on the windows' GL children; the first window (and the rest inside it) is
+// destroyed on the server when it still exists there.
+void destroy_surfaces(const std::vector<WindowRecord *> &tree, bool destroy_first)
+{
+    for (WindowRecord *w : tree)
+        if (Window gl_child = static_cast<WindowRec *>(w)->gl_child) gl_forget_drawable(gl_child);
+    if (destroy_first && g_state.dpy && !tree.empty()) {
         ErrorTrap trap(g_state.dpy);
-        XDestroyWindow(g_state.dpy, top);
+        XDestroyWindow(g_state.dpy, xid_of(tree[0]->hwnd));
         trap.failed();
     }
-    for (Window w : tree) forget_window(w);
+    for (WindowRecord *w : tree) {
+        auto *rec = static_cast<WindowRec *>(w);
+        if (rec->gl_colormap && g_state.dpy) XFreeColormap(g_state.dpy, rec->gl_colormap);
+    }
 }
 
-namespace {
-
-// A termination signal destroys each of our windows that is not inside another of ours, so every
-// one gets its WM_DESTROY and the program ends the way it would had the window been closed.
-void close_for_termination()
+bool foreign_window_rect(HWND hwnd, RECT *client)
 {
-    std::vector<HWND> tops;
-    for (auto &kv : g_state.windows)
-        if (!kv.second.destroying && !find_window_xid(kv.second.parent)) tops.push_back(hwnd_of(kv.first));
-    for (HWND hwnd : tops)
-        if (find_window(hwnd)) DestroyWindow(hwnd);
-}
-
-bool is_window_or_child(HWND filter, HWND hwnd)
-{
-    for (WindowRec *rec = find_window_xid(xid_of(hwnd)); rec; rec = find_window_xid(rec->parent))
-        if (hwnd_of(rec->xid) == filter) return true;
-    return false;
-}
-
-} // namespace
-
-WindowRec *find_window_xid(Window xid)
-{
-    auto it = g_state.windows.find(xid);
-    return it == g_state.windows.end() ? nullptr : &it->second;
-}
-
-WindowRec *find_window(HWND hwnd)
-{
-    WindowRec *rec = find_window_xid(xid_of(hwnd));
-    return rec && !rec->destroying ? rec : nullptr;
-}
-
-WindowState window_state(HWND hwnd, WNDPROC *proc)
-{
-    WindowRec *rec = find_window_xid(xid_of(hwnd));
-    if (!rec) return WindowState::none;
-    if (proc) *proc = rec->proc;
-    return rec->destroying ? WindowState::destroying : WindowState::alive;
+    Display *dpy = display();
+    if (!dpy) return false;
+    ErrorTrap trap(dpy);
+    XWindowAttributes wa;
+    if (!XGetWindowAttributes(dpy, xid_of(hwnd), &wa) || trap.failed()) return false;
+    *client = {0, 0, wa.width, wa.height};
+    return true;
 }
 
 } // namespace x11
@@ -152,7 +116,6 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
 {
     WindowClass *cls = find_class(lpClassName);
     if (!cls) return nullptr;
-    WNDPROC proc = cls->wc.lpfnWndProc;
     Display *dpy = display();
     if (!dpy) return nullptr;
     int screen = DefaultScreen(dpy);
@@ -228,51 +191,20 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         XSetClassHint(dpy, xid, &hint);
     }
 
-    WindowRec &rec = g_state.windows[xid];
-    rec.xid = xid;
-    rec.parent = parent;
-    rec.proc = proc;
-    rec.style = dwStyle;
-    rec.ex_style = dwExStyle;
-    rec.width = nWidth;
-    rec.height = nHeight;
-    rec.saver_popup = saver;
-    rec.embedded = embedded;
-
-    HWND hwnd = hwnd_of(xid);
-    CREATESTRUCTA cs = creation_params(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight,
-                                       child ? hWndParent : nullptr, hMenu, hInstance, lpParam);
-    if (!deliver_creation(hwnd, proc, &cs)) return nullptr;
-    WindowRec *r = find_window(hwnd);
-    if ((dwStyle & WS_VISIBLE) && g_state.dpy) show(*r, true);
-    return hwnd;
-}
-
-BOOL WINAPI DestroyWindow(HWND hWnd)
-{
-    WindowRec *rec = find_window_xid(xid_of(hWnd));
-    if (!rec) return FALSE;
-    if (rec->destroying) {
-        // Already destroyed by the server, with its WM_DESTROY still waiting: deliver it now.
-        if (!take_pending_destroy(hWnd)) return FALSE;
-        destroy_tree(rec->xid, false);
-        return TRUE;
-    }
-    destroy_tree(rec->xid, g_state.dpy != nullptr);
-    return TRUE;
-}
-
-BOOL WINAPI IsWindow(HWND hWnd)
-{
-    if (!hWnd) return FALSE;
-    WindowRec *rec = find_window_xid(xid_of(hWnd));
-    if (rec) return !rec->destroying;
-    Display *dpy = display();
-    if (!dpy) return FALSE;
-    XWindowAttributes wa;
-    ErrorTrap trap(dpy);
-    Status ok = XGetWindowAttributes(dpy, xid_of(hWnd), &wa);
-    return !trap.failed() && ok;
+    auto rec = std::make_unique<WindowRec>();
+    rec->hwnd = hwnd_of(xid);
+    rec->xid = xid;
+    rec->parent = hwnd_of(parent);
+    rec->proc = cls->wc.lpfnWndProc;
+    rec->style = dwStyle;
+    rec->ex_style = dwExStyle;
+    rec->x = X;
+    rec->y = Y;
+    rec->width = nWidth;
+    rec->height = nHeight;
+    rec->saver_popup = saver;
+    rec->embedded = embedded;
+    return finish_creation(std::move(rec), lpClassName, lpWindowName, hMenu, hInstance, lpParam);
 }
 
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
@@ -293,51 +225,6 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
     lpRect->right = x + wa.width + wa.border_width;
     lpRect->bottom = y + wa.height + wa.border_width;
     return TRUE;
-}
-
-BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect)
-{
-    if (!hWnd || !lpRect) return FALSE;
-    WindowRec *rec = find_window_xid(xid_of(hWnd));
-    if (rec) {
-        if (rec->destroying) return FALSE;
-        *lpRect = {0, 0, rec->width, rec->height};
-        return TRUE;
-    }
-    Display *dpy = display();
-    if (!dpy) return FALSE;
-    ErrorTrap trap(dpy);
-    XWindowAttributes wa;
-    if (!XGetWindowAttributes(dpy, xid_of(hWnd), &wa) || trap.failed()) return FALSE;
-    *lpRect = {0, 0, wa.width, wa.height};
-    return TRUE;
-}
-
-BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
-{
-    WindowRec *rec = find_window(hWnd);
-    if (!rec || !display_if_open()) return FALSE;
-    BOOL was_visible = rec->mapped;
-    show(*rec, nCmdShow != SW_HIDE);
-    return was_visible;
-}
-
-BOOL WINAPI UpdateWindow(HWND hWnd)
-{
-    if (!find_window(hWnd)) return FALSE;
-    if (Display *dpy = display_if_open()) XFlush(dpy);
-    return TRUE;
-}
-
-BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
-{
-    if (!lpMsg) return FALSE;
-    if (g_state.dpy && g_state.dpy_dead) drop_connection(true);
-    if (platform::take_termination_request()) close_for_termination();
-    retry_grabs();
-    read_x_events(queued_messages().empty());
-    deliver_sent_messages();
-    return peek_queued(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg, is_window_or_child);
 }
 
 HWND WINAPI GetDesktopWindow(void)

@@ -8,13 +8,13 @@
 #include "bitmaps.h"
 #include "queue.h"
 #include "win32.h"
+#include "window_core.h"
 
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -53,38 +53,34 @@ private:
 };
 int record_error(Display *dpy, XErrorEvent *ev);
 
-// A window this process created with CreateWindowExA.
-struct WindowRec {
+// A window this process created with CreateWindowExA: what the core keeps, and its X side.
+struct WindowRec : WindowRecord {
     Window xid = 0;
-    Window parent = 0;     // the X parent (the root for top-level windows)
-    WNDPROC proc = nullptr;
-    DWORD style = 0;
-    DWORD ex_style = 0;
-    int width = 0;
-    int height = 0;
     bool saver_popup = false;   // full-screen topmost popup: override-redirect, raised, grabbing
     bool embedded = false;      // inside the window of an embedded run: no input, no cursor of ours
-    bool mapped = false;
     bool grabbed = false;       // holds the keyboard or the pointer
     bool keyboard_held = false;
     bool pointer_held = false;
     // While another client holds what the saver popup wants, it asks again until this time.
     DWORD grab_retry_until = 0;
     DWORD next_grab_try = 0;
-    bool destroying = false;
-    // The pixel format set on the window and the GL child window that carries its visual.
-    int pixel_format = 0;
+    // The GL child window that carries the pixel format's visual.
     Window gl_child = 0;
     Colormap gl_colormap = 0;
-    bool swap_interval_set = false;
 };
 
+// Our window while it is alive; our window in any state; all of them.
 WindowRec *find_window(HWND hwnd);
 WindowRec *find_window_xid(Window xid);
-// The backend table's questions about our windows and its calls into them (see backend.h).
-WindowState window_state(HWND hwnd, WNDPROC *proc);
+std::vector<WindowRec *> windows();
+// The backend table's calls into the windows (user.cpp) and input (input.cpp); see backend.h.
+bool show_surface(WindowRecord &w, bool visible);
+void flush();
+void surface_closing(WindowRecord &top);
+void destroy_surfaces(const std::vector<WindowRecord *> &tree, bool destroy_first);
+bool foreign_window_rect(HWND hwnd, RECT *client);
 void read_events();
-void finish_destroy(HWND hwnd);
+void pump_events();
 void cursor_visibility_changed();
 // The X window a handle names. X ids have 32 bits: a larger handle names no window (None), rather
 // than whichever window its low bits happen to name once the request is sent.
@@ -102,14 +98,12 @@ struct SerialRange {
 };
 struct State {
     Display *dpy = nullptr;
-    std::string dpy_name;
     bool dpy_dead = false;
     bool dpy_lost = false; // a connection in use went away; the program ends with an error
     XIOErrorHandler prev_io_handler = nullptr;
     ErrorTrap *trap = nullptr;
     Atom wm_protocols = 0;
     Atom wm_delete_window = 0;
-    std::map<Window, WindowRec> windows;
     Cursor blank_cursor = 0;
     Cursor arrow_cursor = 0;
     // Request serials of our own grabs and ungrabs: the focus events they cause are not activation changes.
@@ -120,8 +114,7 @@ extern State g_state;
 // Keeps our Xlib handlers installed: a toolkit initialised later may have replaced them, and its
 // handlers end the process on any broken connection (connection.cpp).
 void install_handlers();
-// The connection is gone or $DISPLAY names another server now: every window went with it
-// (connection.cpp).
+// The connection is gone: every window went with it (connection.cpp).
 void drop_connection(bool notify);
 // The pointer shape over our windows, following the cursor count (input.cpp).
 Cursor current_cursor();
@@ -131,8 +124,6 @@ void ungrab_input(WindowRec &rec);
 void retry_grabs();
 // Moves what the server has sent into the queue; with sync, after the server answered (input.cpp).
 void read_x_events(bool sync);
-// Delivers WM_DESTROY to the window and our windows inside it, then lets them go (user.cpp).
-void destroy_tree(Window top, bool x_window_exists);
 
 // The GL-capable visuals of the screen in a fixed order: pixel format n is entry n - 1.
 struct PixelFormat {
