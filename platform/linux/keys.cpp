@@ -30,7 +30,7 @@ WPARAM virtual_key(unsigned long ks)
     case XK_Alt_R:
     case XK_Meta_L:
     case XK_Meta_R:
-    case XK_ISO_Level3_Shift: return 0x12;
+    case XK_ISO_Level3_Shift: return VK_MENU;
     case XK_Pause: return 0x13;
     case XK_Caps_Lock: return 0x14;
     case XK_Escape: return 0x1B;

@@ -114,6 +114,72 @@ TEST_F(WindowCore, KeysCarryWindowsLParamBitsAndAltMakesSystemKeys)
     EXPECT_EQ(static_cast<DWORD>(got[1].lParam) & prev, 0u);
 }
 
+// One pointer report: a button (down or up), the wheel (up: away from the user) or motion.
+struct PointerStep {
+    enum Kind { press_or_release, wheel, motion } kind;
+    platform::MouseButton button;
+    bool press; // for the wheel: up
+    WPARAM mk;  // the MK_ bits before the report
+    UINT msg;
+    WPARAM wparam;
+};
+
+TEST_F(WindowCore, ButtonsWheelAndMotionCarryTheKeyStateAndThePoint)
+{
+    using platform::MouseButton;
+    const WORD up = WHEEL_DELTA, down = static_cast<WORD>(-WHEEL_DELTA);
+    const PointerStep steps[] = {
+        {PointerStep::press_or_release, MouseButton::left, true, MK_SHIFT, WM_LBUTTONDOWN, MK_SHIFT | MK_LBUTTON},
+        {PointerStep::press_or_release, MouseButton::middle, true, MK_LBUTTON, WM_MBUTTONDOWN, MK_LBUTTON | MK_MBUTTON},
+        {PointerStep::press_or_release, MouseButton::right, true, 0, WM_RBUTTONDOWN, MK_RBUTTON},
+        {PointerStep::press_or_release, MouseButton::left, false, MK_LBUTTON | MK_CONTROL, WM_LBUTTONUP, MK_CONTROL},
+        {PointerStep::press_or_release, MouseButton::middle, false, MK_MBUTTON, WM_MBUTTONUP, 0},
+        {PointerStep::press_or_release, MouseButton::right, false, MK_RBUTTON | MK_SHIFT, WM_RBUTTONUP, MK_SHIFT},
+        {PointerStep::motion, MouseButton::left, false, MK_RBUTTON, WM_MOUSEMOVE, MK_RBUTTON},
+        {PointerStep::wheel, MouseButton::left, true, MK_SHIFT, WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, up)},
+        {PointerStep::wheel, MouseButton::left, false, 0, WM_MOUSEWHEEL, MAKEWPARAM(0, down)},
+    };
+    for (size_t i = 0; i < std::size(steps); i++) {
+        const PointerStep &s = steps[i];
+        POINT client = {LONG(i), LONG(2 * i)}, screen = {LONG(100 + i), LONG(200 + i)};
+        DWORD time = DWORD(1000 + i);
+        if (s.kind == PointerStep::press_or_release) platform::input_button(hwnd, s.button, s.press, s.mk, client, screen, time);
+        if (s.kind == PointerStep::wheel) platform::input_wheel(hwnd, s.press, s.mk, screen, time);
+        if (s.kind == PointerStep::motion) platform::input_motion(hwnd, s.mk, client, screen, time);
+    }
+    std::vector<MSG> got = drain();
+    ASSERT_EQ(got.size(), std::size(steps));
+    for (size_t i = 0; i < got.size(); i++) {
+        POINT at = steps[i].kind == PointerStep::wheel ? POINT{LONG(100 + i), LONG(200 + i)} : POINT{LONG(i), LONG(2 * i)};
+        EXPECT_EQ(got[i].message, steps[i].msg) << i;
+        EXPECT_EQ(got[i].wParam, steps[i].wparam) << i;
+        EXPECT_EQ(got[i].lParam, MAKELPARAM(at.x, at.y)) << i << ": client point, the screen's for the wheel";
+        EXPECT_EQ(got[i].pt.x, LONG(100 + i)) << i;
+        EXPECT_EQ(got[i].time, DWORD(1000 + i)) << i;
+    }
+}
+
+TEST_F(WindowCore, ActivationIsSentAtThePeekInWindowsOrderAndOnlyToLiveWindows)
+{
+    platform::input_focus(hwnd, true);
+    platform::input_focus(hwnd, false);
+    EXPECT_TRUE(drain().empty()) << "sent, not posted";
+    std::vector<std::pair<UINT, WPARAM>> order;
+    for (const MSG &m : g_got) order.push_back({m.message, m.wParam});
+    EXPECT_EQ(order, (std::vector<std::pair<UINT, WPARAM>>{{WM_ACTIVATEAPP, TRUE},
+                                                          {WM_NCACTIVATE, TRUE},
+                                                          {WM_ACTIVATE, WA_ACTIVE},
+                                                          {WM_NCACTIVATE, FALSE},
+                                                          {WM_ACTIVATE, WA_INACTIVE},
+                                                          {WM_ACTIVATEAPP, FALSE}}));
+    platform::surface_closed(hwnd);
+    platform::input_focus(hwnd, true);
+    g_got.clear();
+    drain();
+    EXPECT_EQ(count(WM_ACTIVATE), 0) << "closed by the server";
+    EXPECT_EQ(count(WM_DESTROY), 1);
+}
+
 TEST_F(WindowCore, PostedAndDispatchedMessagesReachOnlyLiveWindows)
 {
     EXPECT_FALSE(PostMessageA(reinterpret_cast<HWND>(uintptr_t(0x7777)), WM_USER, 0, 0)) << "not ours";
@@ -158,6 +224,32 @@ TEST_F(WindowCore, SentMessagesGoToTheProcedureAtThePeekAndDestroyingDeliversThe
     EXPECT_EQ(count(WM_DESTROY), 1);
     EXPECT_TRUE(drain().empty());
     EXPECT_EQ(count(WM_DESTROY), 1);
+}
+
+TEST_F(WindowCore, OurWindowsInsideAWindowAreFilteredWithItAndDestroyedWithItParentFirst)
+{
+    auto create_child = [](HWND parent) {
+        return CreateWindowExA(0, "core", "", WS_CHILD | WS_VISIBLE, 0, 0, 5, 5, parent, nullptr, nullptr, nullptr);
+    };
+    HWND child = create_child(hwnd);
+    HWND grandchild = create_child(child);
+    HWND other = CreateWindowExA(0, "core", "", WS_POPUP, 0, 0, 5, 5, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(child && grandchild && other);
+    ASSERT_TRUE(PostMessageA(other, WM_USER, 1, 0));
+    ASSERT_TRUE(PostMessageA(grandchild, WM_USER, 2, 0));
+    MSG m;
+    ASSERT_TRUE(PeekMessageA(&m, hwnd, 0, 0, PM_REMOVE)) << "a message of a window inside passes the filter";
+    EXPECT_EQ(m.wParam, 2u);
+    EXPECT_FALSE(PeekMessageA(&m, hwnd, 0, 0, PM_REMOVE)) << "another window's does not";
+
+    g_got.clear();
+    EXPECT_TRUE(DestroyWindow(hwnd));
+    std::vector<HWND> destroyed;
+    for (const MSG &got : g_got)
+        if (got.message == WM_DESTROY) destroyed.push_back(got.hwnd);
+    EXPECT_EQ(destroyed, (std::vector<HWND>{hwnd, child, grandchild}));
+    EXPECT_FALSE(IsWindow(grandchild));
+    EXPECT_TRUE(IsWindow(other));
 }
 
 TEST_F(WindowCore, TheCursorCountHidesThePointerBelowZeroAndTellsTheBackendOnlyAtTheCrossing)

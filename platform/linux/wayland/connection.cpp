@@ -18,14 +18,14 @@
 
 namespace wl {
 
-// In user.cpp: the seat's keyboard and pointer, taken and let go as the seat has them.
+State g_state;
+
+// In input.cpp: the seat's keyboard and pointer, taken and let go as the seat has them.
 void seat_capabilities_changed(Connection *c, uint32_t caps);
 void release_seat_devices(Connection *c);
 
 namespace {
 
-Connection *g_conn = nullptr;
-bool g_lost = false;
 constexpr int kAnswerMs = 2000;
 
 template <typename T>
@@ -184,9 +184,9 @@ void update_layout_box(Connection *c)
 
 void mark_broken()
 {
-    if (g_conn && !g_conn->broken) {
-        g_conn->broken = true;
-        g_lost = true;
+    if (g_state.conn && !g_state.conn->broken) {
+        g_state.conn->broken = true;
+        g_state.lost = true;
     }
 }
 
@@ -274,17 +274,17 @@ Connection *open_connection()
 
 Connection *connection()
 {
-    if (g_conn && g_conn->broken) return nullptr;
-    if (!g_conn) g_conn = open_connection();
-    return g_conn;
+    if (g_state.conn && g_state.conn->broken) return nullptr;
+    if (!g_state.conn) g_state.conn = open_connection();
+    return g_state.conn;
 }
 
-bool connection_lost() { return g_lost; }
+bool connection_lost() { return g_state.lost; }
 
 void read_events()
 {
-    if (!g_conn || g_conn->broken) return;
-    wl_display *d = g_conn->display;
+    if (!g_state.conn || g_state.conn->broken) return;
+    wl_display *d = g_state.conn->display;
     if (wl_display_dispatch_pending(d) < 0) return mark_broken();
     if (wl_display_flush(d) < 0 && errno != EAGAIN) return mark_broken();
     if (wl_display_prepare_read(d) != 0) {
@@ -303,31 +303,29 @@ void read_events()
 
 bool events_waiting(int timeout_ms)
 {
-    if (!g_conn || g_conn->broken) return true;
-    pollfd p = {wl_display_get_fd(g_conn->display), POLLIN, 0};
+    if (!g_state.conn || g_state.conn->broken) return true;
+    pollfd p = {wl_display_get_fd(g_state.conn->display), POLLIN, 0};
     return poll(&p, 1, timeout_ms) > 0;
 }
 
 bool round_trip()
 {
-    if (!g_conn || g_conn->broken) return false;
-    if (wl_display_roundtrip(g_conn->display) < 0) {
+    if (!g_state.conn || g_state.conn->broken) return false;
+    if (wl_display_roundtrip(g_state.conn->display) < 0) {
         mark_broken();
         return false;
     }
-    place_unplaced_outputs(g_conn);
-    update_layout_box(g_conn);
+    place_unplaced_outputs(g_state.conn);
+    update_layout_box(g_state.conn);
     return true;
 }
 
 namespace {
 
-wl_callback *g_frame_answer = nullptr; // the sync sent after the last frame, until answered
-
 void frame_answered(void *, wl_callback *callback, uint32_t)
 {
     wl_callback_destroy(callback);
-    g_frame_answer = nullptr;
+    g_state.frame_answer = nullptr;
 }
 const wl_callback_listener frame_answer_listener = {frame_answered};
 
@@ -336,15 +334,15 @@ const wl_callback_listener frame_answer_listener = {frame_answered};
 bool caught_up_with_frames()
 {
     read_events();
-    return !g_frame_answer && g_conn && !g_conn->broken;
+    return !g_state.frame_answer && g_state.conn && !g_state.conn->broken;
 }
 
 void ask_frame_answer()
 {
-    if (!g_conn || g_conn->broken || g_frame_answer) return;
-    g_frame_answer = wl_display_sync(g_conn->display);
-    wl_callback_add_listener(g_frame_answer, &frame_answer_listener, nullptr);
-    wl_display_flush(g_conn->display);
+    if (!g_state.conn || g_state.conn->broken || g_state.frame_answer) return;
+    g_state.frame_answer = wl_display_sync(g_state.conn->display);
+    wl_callback_add_listener(g_state.frame_answer, &frame_answer_listener, nullptr);
+    wl_display_flush(g_state.conn->display);
 }
 
 RECT output_rect(const Output &o) { return {o.x, o.y, o.x + o.width, o.y + o.height}; }
@@ -362,13 +360,11 @@ Output *output_at(int x, int y)
 
 void close_connection()
 {
-    if (!g_conn) return;
-    Connection *c = g_conn;
-    g_conn = nullptr;
+    if (!g_state.conn) return;
+    Connection *c = g_state.conn;
     // A broken connection is kept: its objects may not be destroyed through it, and the program
     // ends soon after.
-    wl_callback *frame_answer = g_frame_answer;
-    g_frame_answer = nullptr;
+    wl_callback *frame_answer = g_state.frame_answer;
     if (c->broken) return;
     if (frame_answer) wl_callback_destroy(frame_answer);
     release_capture_globals(&c->capture);

@@ -16,36 +16,15 @@
 namespace wl {
 namespace {
 
-xkb_context *g_xkb = nullptr;
-xkb_keymap *g_keymap = nullptr;
-xkb_state *g_xkb_state = nullptr;
-
-WindowRec *g_key_focus = nullptr;
-WindowRec *g_pointer_focus = nullptr;
-// A window the keyboard left, and when (see keyboard_leave).
+// A window the keyboard left waits this long before it loses activation (see keyboard_leave).
 constexpr DWORD kLeaveSettleMs = 150;
-WindowRec *g_left_window = nullptr;
-DWORD g_left_at = 0;
-uint32_t g_pointer_serial = 0;
-WPARAM g_buttons = 0; // MK_ bits of the buttons held
-
-// Positions: where the pointer is in the layout, as the saver sees it. A Wayland client learns
-// where the pointer is only once it is over one of its surfaces, and the saver asks at start,
-// before it has one. So the place given out then stands for wherever the pointer is first seen,
-// and every position after is measured from there: distances moved are exact.
-bool g_position_known = false;
-POINT g_position = {0, 0};   // layout position, shifted as below
-bool g_anchor_given = false;
-POINT g_anchor = {0, 0};
-bool g_offset_set = false;
-POINT g_offset = {0, 0};
 
 void free_keymap()
 {
-    if (g_xkb_state) xkb_state_unref(g_xkb_state);
-    if (g_keymap) xkb_keymap_unref(g_keymap);
-    g_xkb_state = nullptr;
-    g_keymap = nullptr;
+    if (g_state.keyboard_state) xkb_state_unref(g_state.keyboard_state);
+    if (g_state.keymap) xkb_keymap_unref(g_state.keymap);
+    g_state.keyboard_state = nullptr;
+    g_state.keymap = nullptr;
 }
 
 void keyboard_keymap(void *, wl_keyboard *, uint32_t format, int32_t fd, uint32_t size)
@@ -54,15 +33,15 @@ void keyboard_keymap(void *, wl_keyboard *, uint32_t format, int32_t fd, uint32_
     if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
         void *map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (map != MAP_FAILED) {
-            if (!g_xkb) g_xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-            if (g_xkb)
-                g_keymap = xkb_keymap_new_from_buffer(g_xkb, static_cast<const char *>(map), strnlen(static_cast<const char *>(map), size),
+            if (!g_state.xkb) g_state.xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+            if (g_state.xkb)
+                g_state.keymap = xkb_keymap_new_from_buffer(g_state.xkb, static_cast<const char *>(map), strnlen(static_cast<const char *>(map), size),
                                                       XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
             munmap(map, size);
         }
     }
     close(fd);
-    if (g_keymap) g_xkb_state = xkb_state_new(g_keymap);
+    if (g_state.keymap) g_state.keyboard_state = xkb_state_new(g_state.keymap);
 }
 
 void set_activation(WindowRec *w, bool active)
@@ -74,10 +53,10 @@ void set_activation(WindowRec *w, bool active)
 
 void keyboard_enter(void *, wl_keyboard *, uint32_t, wl_surface *surface, wl_array *)
 {
-    g_key_focus = find_window_surface(surface);
-    if (g_key_focus == g_left_window) g_left_window = nullptr;
+    g_state.key_focus = find_window_surface(surface);
+    if (g_state.key_focus == g_state.left_window) g_state.left_window = nullptr;
     release_keys();
-    set_activation(g_key_focus, true);
+    set_activation(g_state.key_focus, true);
 }
 
 // The keyboard left a window. That is a loss of activation when another surface took the
@@ -86,21 +65,21 @@ void keyboard_enter(void *, wl_keyboard *, uint32_t, wl_surface *surface, wl_arr
 // capabilities change. So the loss is settled a moment later, unless the keyboard went or came back.
 void keyboard_leave(void *, wl_keyboard *, uint32_t, wl_surface *surface)
 {
-    g_left_window = find_window_surface(surface);
-    g_left_at = now_ms();
-    g_key_focus = nullptr;
+    g_state.left_window = find_window_surface(surface);
+    g_state.left_at = now_ms();
+    g_state.key_focus = nullptr;
 }
 
 bool modifier_active(const char *name)
 {
-    return g_xkb_state && xkb_state_mod_name_is_active(g_xkb_state, name, XKB_STATE_MODS_EFFECTIVE) > 0;
+    return g_state.keyboard_state && xkb_state_mod_name_is_active(g_state.keyboard_state, name, XKB_STATE_MODS_EFFECTIVE) > 0;
 }
 
 // The key's symbol on the first level of the first layout, the unshifted one.
 xkb_keysym_t unshifted_symbol(xkb_keycode_t code)
 {
     const xkb_keysym_t *syms = nullptr;
-    if (!g_keymap || xkb_keymap_key_get_syms_by_level(g_keymap, code, 0, 0, &syms) < 1) return XKB_KEY_NoSymbol;
+    if (!g_state.keymap || xkb_keymap_key_get_syms_by_level(g_state.keymap, code, 0, 0, &syms) < 1) return XKB_KEY_NoSymbol;
     return syms[0];
 }
 
@@ -109,7 +88,7 @@ xkb_keysym_t unshifted_symbol(xkb_keycode_t code)
 // for the window that takes the keys.
 WindowRec *key_window()
 {
-    if (g_key_focus) return g_key_focus;
+    if (g_state.key_focus) return g_state.key_focus;
     for (WindowRec *w : windows())
         if (!w->destroying && !(w->ex_style & WS_EX_NOACTIVATE)) return w;
     return nullptr;
@@ -123,9 +102,9 @@ void keyboard_key(void *, wl_keyboard *, uint32_t, uint32_t time, uint32_t key, 
     xkb_keycode_t code = key + 8;
     WPARAM vk = input_key(w->hwnd, code, unshifted_symbol(code), modifier_active(XKB_MOD_NAME_ALT),
                           modifier_active(XKB_MOD_NAME_CTRL), press, time);
-    if (press && g_xkb_state) {
+    if (press && g_state.keyboard_state) {
         char text[8];
-        if (xkb_state_key_get_utf8(g_xkb_state, code, text, sizeof text) == 1)
+        if (xkb_state_key_get_utf8(g_state.keyboard_state, code, text, sizeof text) == 1)
             note_character(w->hwnd, time, vk, static_cast<unsigned char>(text[0]));
     }
 }
@@ -133,7 +112,7 @@ void keyboard_key(void *, wl_keyboard *, uint32_t, uint32_t time, uint32_t key, 
 void keyboard_modifiers(void *, wl_keyboard *, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked,
                         uint32_t group)
 {
-    if (g_xkb_state) xkb_state_update_mask(g_xkb_state, depressed, latched, locked, 0, 0, group);
+    if (g_state.keyboard_state) xkb_state_update_mask(g_state.keyboard_state, depressed, latched, locked, 0, 0, group);
 }
 
 void keyboard_repeat_info(void *, wl_keyboard *, int32_t, int32_t) {}
@@ -143,7 +122,7 @@ const wl_keyboard_listener keyboard_listener = {keyboard_keymap, keyboard_enter,
 
 WPARAM key_state_bits()
 {
-    WPARAM mk = g_buttons;
+    WPARAM mk = g_state.buttons;
     if (modifier_active(XKB_MOD_NAME_SHIFT)) mk |= MK_SHIFT;
     if (modifier_active(XKB_MOD_NAME_CTRL)) mk |= MK_CONTROL;
     return mk;
@@ -152,47 +131,52 @@ WPARAM key_state_bits()
 void hide_or_show_pointer()
 {
     Connection *c = connection();
-    if (!c || !c->pointer || !g_pointer_focus) return;
+    if (!c || !c->pointer || !g_state.pointer_focus) return;
     // Shown, the pointer is whatever the compositor gives surfaces without a cursor of their own.
-    if (cursor_hidden()) wl_pointer_set_cursor(c->pointer, g_pointer_serial, nullptr, 0, 0);
+    if (cursor_hidden()) wl_pointer_set_cursor(c->pointer, g_state.pointer_serial, nullptr, 0, 0);
 }
+
+// Positions: where the pointer is in the layout, as the saver sees it. A Wayland client learns
+// where the pointer is only once it is over one of its surfaces, and the saver asks at start,
+// before it has one. So the place given out then (the anchor) stands for wherever the pointer is
+// first seen, and every position after is measured from there: distances moved are exact.
 
 // A position over w becomes the saver's layout position; the first one seen takes the place of
 // the anchor given out before.
 void note_position(WindowRec *w, wl_fixed_t sx, wl_fixed_t sy)
 {
     POINT p = {w->x + LONG(std::floor(wl_fixed_to_double(sx))), w->y + LONG(std::floor(wl_fixed_to_double(sy)))};
-    if (!g_offset_set) {
-        g_offset_set = true;
-        if (g_anchor_given) g_offset = {g_anchor.x - p.x, g_anchor.y - p.y};
+    if (!g_state.offset_set) {
+        g_state.offset_set = true;
+        if (g_state.anchor_given) g_state.offset = {g_state.anchor.x - p.x, g_state.anchor.y - p.y};
     }
-    g_position = {p.x + g_offset.x, p.y + g_offset.y};
-    g_position_known = true;
+    g_state.position = {p.x + g_state.offset.x, p.y + g_state.offset.y};
+    g_state.position_known = true;
 }
 
-POINT client_point(const WindowRec *w) { return {g_position.x - w->x, g_position.y - w->y}; }
+POINT client_point(const WindowRec *w) { return {g_state.position.x - w->x, g_state.position.y - w->y}; }
 
-void queue_motion(WindowRec *w, uint32_t time) { input_motion(w->hwnd, key_state_bits(), client_point(w), g_position, time); }
+void queue_motion(WindowRec *w, uint32_t time) { input_motion(w->hwnd, key_state_bits(), client_point(w), g_state.position, time); }
 
 void pointer_enter(void *, wl_pointer *, uint32_t serial, wl_surface *surface, wl_fixed_t sx, wl_fixed_t sy)
 {
-    g_pointer_focus = find_window_surface(surface);
-    g_pointer_serial = serial;
-    if (!g_pointer_focus) return;
+    g_state.pointer_focus = find_window_surface(surface);
+    g_state.pointer_serial = serial;
+    if (!g_state.pointer_focus) return;
     hide_or_show_pointer();
-    note_position(g_pointer_focus, sx, sy);
-    queue_motion(g_pointer_focus, now_ms());
+    note_position(g_state.pointer_focus, sx, sy);
+    queue_motion(g_state.pointer_focus, now_ms());
 }
 
 void pointer_leave(void *, wl_pointer *, uint32_t, wl_surface *)
 {
-    g_pointer_focus = nullptr;
-    g_buttons = 0;
+    g_state.pointer_focus = nullptr;
+    g_state.buttons = 0;
 }
 
 void pointer_motion(void *, wl_pointer *, uint32_t time, wl_fixed_t sx, wl_fixed_t sy)
 {
-    WindowRec *w = g_pointer_focus;
+    WindowRec *w = g_state.pointer_focus;
     if (!w || w->destroying) return;
     note_position(w, sx, sy);
     queue_motion(w, time);
@@ -200,7 +184,7 @@ void pointer_motion(void *, wl_pointer *, uint32_t time, wl_fixed_t sx, wl_fixed
 
 void pointer_button(void *, wl_pointer *, uint32_t, uint32_t time, uint32_t button, uint32_t state)
 {
-    WindowRec *w = g_pointer_focus;
+    WindowRec *w = g_state.pointer_focus;
     if (!w || w->destroying) return;
     bool press = state == WL_POINTER_BUTTON_STATE_PRESSED;
     MouseButton b;
@@ -211,16 +195,16 @@ void pointer_button(void *, wl_pointer *, uint32_t, uint32_t time, uint32_t butt
     case BTN_MIDDLE: b = MouseButton::middle; bit = MK_MBUTTON; break;
     default: return;
     }
-    input_button(w->hwnd, b, press, key_state_bits(), client_point(w), g_position, time);
-    g_buttons = press ? (g_buttons | bit) : (g_buttons & ~bit);
+    input_button(w->hwnd, b, press, key_state_bits(), client_point(w), g_state.position, time);
+    g_state.buttons = press ? (g_state.buttons | bit) : (g_state.buttons & ~bit);
 }
 
 // One notch of the wheel per event of the vertical axis; turning away from the user is positive.
 void pointer_axis(void *, wl_pointer *, uint32_t time, uint32_t axis, wl_fixed_t value)
 {
-    WindowRec *w = g_pointer_focus;
+    WindowRec *w = g_state.pointer_focus;
     if (!w || w->destroying || axis != WL_POINTER_AXIS_VERTICAL_SCROLL || value == 0) return;
-    input_wheel(w->hwnd, value < 0, key_state_bits(), g_position, time);
+    input_wheel(w->hwnd, value < 0, key_state_bits(), g_state.position, time);
 }
 
 void pointer_frame(void *, wl_pointer *) {}
@@ -254,14 +238,14 @@ void seat_capabilities_changed(Connection *c, uint32_t caps)
         wl_keyboard_add_listener(c->keyboard, &keyboard_listener, nullptr);
     } else if (!(caps & WL_SEAT_CAPABILITY_KEYBOARD)) {
         release_device(c->keyboard, wl_keyboard_release, wl_keyboard_destroy);
-        g_key_focus = g_left_window = nullptr;
+        g_state.key_focus = g_state.left_window = nullptr;
     }
     if ((caps & WL_SEAT_CAPABILITY_POINTER) && !c->pointer) {
         c->pointer = wl_seat_get_pointer(c->seat);
         wl_pointer_add_listener(c->pointer, &pointer_listener, nullptr);
     } else if (!(caps & WL_SEAT_CAPABILITY_POINTER)) {
         release_device(c->pointer, wl_pointer_release, wl_pointer_destroy);
-        g_pointer_focus = nullptr;
+        g_state.pointer_focus = nullptr;
     }
 }
 
@@ -273,44 +257,41 @@ void release_seat_devices(Connection *c)
 
 void settle_keyboard_leave()
 {
-    if (!g_left_window || static_cast<int32_t>(now_ms() - g_left_at) < int32_t(kLeaveSettleMs)) return;
-    WindowRec *w = g_left_window;
-    g_left_window = nullptr;
+    if (!g_state.left_window || static_cast<int32_t>(now_ms() - g_state.left_at) < int32_t(kLeaveSettleMs)) return;
+    WindowRec *w = g_state.left_window;
+    g_state.left_window = nullptr;
     set_activation(w, false);
 }
 
 void forget_input_window(WindowRec *w)
 {
-    if (g_left_window == w) g_left_window = nullptr;
-    if (g_key_focus == w) g_key_focus = nullptr;
-    if (g_pointer_focus == w) g_pointer_focus = nullptr;
+    if (g_state.left_window == w) g_state.left_window = nullptr;
+    if (g_state.key_focus == w) g_state.key_focus = nullptr;
+    if (g_state.pointer_focus == w) g_state.pointer_focus = nullptr;
 }
 
 void cursor_visibility_changed() { hide_or_show_pointer(); }
 
 bool pointer_position(POINT *pt)
 {
-    if (g_position_known) {
-        *pt = g_position;
+    if (g_state.position_known) {
+        *pt = g_state.position;
         return true;
     }
     // Asked before the pointer was seen: the middle of the first output stands for it.
-    if (!g_anchor_given) {
+    if (!g_state.anchor_given) {
         Output *o = output_at(0, 0);
-        g_anchor = o ? POINT{o->x + o->width / 2, o->y + o->height / 2} : POINT{0, 0};
-        g_anchor_given = true;
+        g_state.anchor = o ? POINT{o->x + o->width / 2, o->y + o->height / 2} : POINT{0, 0};
+        g_state.anchor_given = true;
     }
-    *pt = g_anchor;
+    *pt = g_state.anchor;
     return true;
 }
 
-void reset_input()
+void release_input()
 {
     free_keymap();
-    g_key_focus = g_pointer_focus = g_left_window = nullptr;
-    g_buttons = 0;
-    g_position_known = g_anchor_given = g_offset_set = false;
-    g_offset = {0, 0};
+    if (g_state.xkb) xkb_context_unref(g_state.xkb);
 }
 
 } // namespace wl

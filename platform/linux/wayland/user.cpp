@@ -175,7 +175,8 @@ void shutdown()
     drop_all_windows(false);
     gl_shutdown();
     close_connection();
-    reset_input();
+    release_input();
+    g_state = State();
     reset_queue();
     reset_window_core();
 }

@@ -1,11 +1,13 @@
-// State shared by the Wayland services of this folder (connection.cpp, user.cpp, gdi.cpp, wgl.cpp,
-// monitors.cpp): the compositor connection, its globals and outputs, and our window records.
+// What the Wayland backend's files share (connection.cpp, input.cpp, user.cpp, gdi.cpp, wgl.cpp,
+// monitors.cpp): the compositor connection, its globals and outputs, our windows' surfaces, and
+// the one State struct the files keep between calls.
 // Internal to platform/linux and its tests; the program itself sees only win32.h.
 #pragma once
 
 #include "backend.h"
 #include "bitmaps.h"
 #include "capture.h"
+#include "frame_clock.h"
 #include "queue.h"
 #include "win32.h"
 #include "window_core.h"
@@ -17,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct xdg_wm_base;
@@ -26,6 +29,9 @@ struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
 struct zwlr_layer_shell_v1;
 struct zwlr_layer_surface_v1;
+struct xkb_context;
+struct xkb_keymap;
+struct xkb_state;
 
 namespace wl {
 
@@ -115,7 +121,7 @@ struct PixelFormat {
 const std::vector<PixelFormat> &pixel_formats();
 // The window's EGL surface is going away: no context may stay current on it.
 void gl_forget_surface(EGLSurface surface);
-// Before the connection closes: every context and surface goes.
+// Before the connection closes: every context goes.
 void gl_shutdown();
 // Shows what the current context drew on the window's surface (single-buffered formats show at
 // the release of the context), paced to the output's refresh rate.
@@ -130,10 +136,52 @@ void settle_keyboard_leave();
 void forget_input_window(WindowRec *w);
 // Makes the pointer over our surfaces follow a change of cursor_hidden().
 void cursor_visibility_changed();
-void reset_input();
+// The keymap goes.
+void release_input();
 
 // BitBlt from the desktop DC: the photograph of the output under the area (gdi.cpp).
 bool copy_from_screen(const DcRec &src, int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy);
+
+// What the backend's files keep between calls; shutdown lets go of what it holds and starts afresh
+// with a new one.
+struct GlContext {
+    EGLContext ctx = EGL_NO_CONTEXT;
+    int format = 0;
+};
+struct State {
+    // The connection (connection.cpp): null until made; lost once one in use broke; the sync
+    // sent after the last frame, until answered.
+    Connection *conn = nullptr;
+    bool lost = false;
+    wl_callback *frame_answer = nullptr;
+    // The keyboard and pointer (input.cpp).
+    xkb_context *xkb = nullptr;
+    xkb_keymap *keymap = nullptr;
+    xkb_state *keyboard_state = nullptr;
+    WindowRec *key_focus = nullptr;
+    WindowRec *pointer_focus = nullptr;
+    WindowRec *left_window = nullptr; // the keyboard left it at left_at (see keyboard_leave)
+    DWORD left_at = 0;
+    uint32_t pointer_serial = 0;
+    WPARAM buttons = 0; // MK_ bits of the buttons held
+    // Where the pointer is in the layout as the saver sees it (see input.cpp).
+    bool position_known = false;
+    POINT position = {0, 0};
+    bool anchor_given = false;
+    POINT anchor = {0, 0};
+    bool offset_set = false;
+    POINT offset = {0, 0};
+    // EGL and its contexts (wgl.cpp).
+    EGLDisplay egl = EGL_NO_DISPLAY;
+    bool egl_tried = false;
+    std::vector<PixelFormat> formats;
+    std::unordered_map<uintptr_t, GlContext> contexts;
+    HGLRC current = nullptr;
+    WindowRec *current_window = nullptr;
+    FrameClock clock;
+    const Output *rated_output = nullptr;
+};
+extern State g_state;
 
 // GTK on the compositor, for the dialogs (gtk.cpp).
 bool open_gtk();

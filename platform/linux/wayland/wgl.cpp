@@ -13,30 +13,16 @@
 namespace wl {
 namespace {
 
-struct ContextRec {
-    EGLContext ctx = EGL_NO_CONTEXT;
-    int format = 0;
-};
-
-EGLDisplay g_egl = EGL_NO_DISPLAY;
-bool g_egl_tried = false;
-std::vector<PixelFormat> g_formats;
-std::unordered_map<uintptr_t, ContextRec> g_contexts;
-HGLRC g_current = nullptr;
-WindowRec *g_current_window = nullptr;
-FrameClock g_clock;
-const Output *g_rated_output = nullptr;
-
-ContextRec *find_context(HGLRC h)
+GlContext *find_context(HGLRC h)
 {
-    auto it = g_contexts.find(reinterpret_cast<uintptr_t>(h));
-    return it == g_contexts.end() ? nullptr : &it->second;
+    auto it = g_state.contexts.find(reinterpret_cast<uintptr_t>(h));
+    return it == g_state.contexts.end() ? nullptr : &it->second;
 }
 
 int config_attribute(EGLConfig config, EGLint name)
 {
     EGLint value = 0;
-    eglGetConfigAttrib(g_egl, config, name, &value);
+    eglGetConfigAttrib(g_state.egl, config, name, &value);
     return value;
 }
 
@@ -47,9 +33,9 @@ void load_formats()
     EGLint count = 0;
     const EGLint wanted[] = {EGL_SURFACE_TYPE, EGL_WINDOW_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
                              EGL_COLOR_BUFFER_TYPE, EGL_RGB_BUFFER, EGL_NONE};
-    if (!eglChooseConfig(g_egl, wanted, nullptr, 0, &count) || count <= 0) return;
+    if (!eglChooseConfig(g_state.egl, wanted, nullptr, 0, &count) || count <= 0) return;
     std::vector<EGLConfig> configs(static_cast<size_t>(count));
-    eglChooseConfig(g_egl, wanted, configs.data(), count, &count);
+    eglChooseConfig(g_state.egl, wanted, configs.data(), count, &count);
     for (int buffers = 0; buffers < 2; buffers++)
         for (EGLConfig config : configs) {
             PixelFormat f;
@@ -61,18 +47,18 @@ void load_formats()
             f.alpha = config_attribute(config, EGL_ALPHA_SIZE);
             f.depth = config_attribute(config, EGL_DEPTH_SIZE);
             f.stencil = config_attribute(config, EGL_STENCIL_SIZE);
-            if (f.red >= 5 && f.green >= 5 && f.blue >= 5) g_formats.push_back(f);
+            if (f.red >= 5 && f.green >= 5 && f.blue >= 5) g_state.formats.push_back(f);
         }
 }
 
 void release_current()
 {
-    if (g_current && g_egl != EGL_NO_DISPLAY) {
+    if (g_state.current && g_state.egl != EGL_NO_DISPLAY) {
         glFlush();
-        eglMakeCurrent(g_egl, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        eglMakeCurrent(g_state.egl, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     }
-    g_current = nullptr;
-    g_current_window = nullptr;
+    g_state.current = nullptr;
+    g_state.current_window = nullptr;
 }
 
 // The window's EGL surface, made when a context is first made current on it.
@@ -83,7 +69,7 @@ bool ensure_surface(WindowRec &w)
     if (w.pixel_format < 1 || size_t(w.pixel_format) > formats.size()) return false;
     w.egl_window = wl_egl_window_create(w.surface, std::max(w.width, 1), std::max(w.height, 1));
     if (!w.egl_window) return false;
-    w.egl_surface = eglCreateWindowSurface(g_egl, formats[w.pixel_format - 1].config,
+    w.egl_surface = eglCreateWindowSurface(g_state.egl, formats[w.pixel_format - 1].config,
                                            reinterpret_cast<EGLNativeWindowType>(w.egl_window), nullptr);
     if (w.egl_surface == EGL_NO_SURFACE) {
         wl_egl_window_destroy(w.egl_window);
@@ -99,10 +85,10 @@ bool input_waiting() { return events_waiting(0); }
 
 EGLDisplay egl_display()
 {
-    if (g_egl_tried) return g_egl;
+    if (g_state.egl_tried) return g_state.egl;
     Connection *c = connection();
     if (!c) return EGL_NO_DISPLAY;
-    g_egl_tried = true;
+    g_state.egl_tried = true;
     EGLDisplay d = eglGetDisplay(reinterpret_cast<EGLNativeDisplayType>(c->display));
     EGLint major, minor;
     if (d == EGL_NO_DISPLAY || !eglInitialize(d, &major, &minor)) return EGL_NO_DISPLAY;
@@ -110,35 +96,29 @@ EGLDisplay egl_display()
         eglTerminate(d);
         return EGL_NO_DISPLAY;
     }
-    g_egl = d;
-    return g_egl;
+    g_state.egl = d;
+    return g_state.egl;
 }
 
 const std::vector<PixelFormat> &pixel_formats()
 {
-    if (g_formats.empty() && egl_display() != EGL_NO_DISPLAY) load_formats();
-    return g_formats;
+    if (g_state.formats.empty() && egl_display() != EGL_NO_DISPLAY) load_formats();
+    return g_state.formats;
 }
 
 void gl_forget_surface(EGLSurface surface)
 {
-    if (g_current_window && g_current_window->egl_surface == surface) release_current();
-    if (g_egl != EGL_NO_DISPLAY) eglDestroySurface(g_egl, surface);
+    if (g_state.current_window && g_state.current_window->egl_surface == surface) release_current();
+    if (g_state.egl != EGL_NO_DISPLAY) eglDestroySurface(g_state.egl, surface);
 }
 
 void gl_shutdown()
 {
     release_current();
-    if (g_egl != EGL_NO_DISPLAY) {
-        for (auto &kv : g_contexts) eglDestroyContext(g_egl, kv.second.ctx);
-        eglTerminate(g_egl);
+    if (g_state.egl != EGL_NO_DISPLAY) {
+        for (auto &kv : g_state.contexts) eglDestroyContext(g_state.egl, kv.second.ctx);
+        eglTerminate(g_state.egl);
     }
-    g_contexts.clear();
-    g_formats.clear();
-    g_egl = EGL_NO_DISPLAY;
-    g_egl_tried = false;
-    g_rated_output = nullptr;
-    g_clock = FrameClock();
 }
 
 // Swaps do not wait for the compositor (a surface it does not show gets no frame callbacks, and a
@@ -149,14 +129,14 @@ void gl_shutdown()
 void present(WindowRec &w)
 {
     if (w.egl_surface == EGL_NO_SURFACE || !w.mapped) return;
-    if (w.output != g_rated_output) {
-        g_rated_output = w.output;
+    if (w.output != g_state.rated_output) {
+        g_state.rated_output = w.output;
         double rate = w.output && w.output->refresh_mhz > 1000 ? w.output->refresh_mhz / 1000.0 : kDefaultRefreshRate;
-        g_clock.period_ns = int64_t(1e9 / rate + 0.5);
+        g_state.clock.period_ns = int64_t(1e9 / rate + 0.5);
     }
-    pace_frame(&g_clock, input_waiting);
+    pace_frame(&g_state.clock, input_waiting);
     if (!caught_up_with_frames()) return;
-    eglSwapBuffers(g_egl, w.egl_surface);
+    eglSwapBuffers(g_state.egl, w.egl_surface);
     ask_frame_answer();
 }
 
@@ -203,7 +183,7 @@ BOOL WINAPI SwapBuffers(HDC hdc)
     DcRec *dc = find_dc(hdc);
     WindowRec *w = dc && !dc->memory ? find_window(dc->hwnd) : nullptr;
     if (!w || w->egl_surface == EGL_NO_SURFACE) return FALSE;
-    if (g_current_window == w) glFlush();
+    if (g_state.current_window == w) glFlush();
     present(*w);
     return TRUE;
 }
@@ -213,10 +193,10 @@ HGLRC WINAPI wglCreateContext(HDC hdc)
     DcRec *dc = find_dc(hdc);
     WindowRec *w = dc && !dc->memory ? find_window(dc->hwnd) : nullptr;
     if (!w || !w->pixel_format || egl_display() == EGL_NO_DISPLAY) return nullptr;
-    EGLContext ctx = eglCreateContext(g_egl, pixel_formats()[w->pixel_format - 1].config, EGL_NO_CONTEXT, nullptr);
+    EGLContext ctx = eglCreateContext(g_state.egl, pixel_formats()[w->pixel_format - 1].config, EGL_NO_CONTEXT, nullptr);
     if (ctx == EGL_NO_CONTEXT) return nullptr;
     uintptr_t h = new_handle();
-    g_contexts[h] = {ctx, w->pixel_format};
+    g_state.contexts[h] = {ctx, w->pixel_format};
     return reinterpret_cast<HGLRC>(h);
 }
 
@@ -224,35 +204,35 @@ BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC hglrc)
 {
     if (!hglrc) {
         // A single-buffered frame reaches the screen when its context is let go.
-        WindowRec *shown = g_current_window;
+        WindowRec *shown = g_state.current_window;
         bool single = shown && !pixel_formats()[shown->pixel_format - 1].double_buffer;
         if (single) glFlush();
         if (single) present(*shown);
         release_current();
         return TRUE;
     }
-    ContextRec *ctx = find_context(hglrc);
+    GlContext *ctx = find_context(hglrc);
     DcRec *dc = find_dc(hdc);
     WindowRec *w = dc && !dc->memory ? find_window(dc->hwnd) : nullptr;
     if (!ctx || !w || w->pixel_format != ctx->format || !ensure_surface(*w)) return FALSE;
-    if (!eglMakeCurrent(g_egl, w->egl_surface, w->egl_surface, ctx->ctx)) return FALSE;
+    if (!eglMakeCurrent(g_state.egl, w->egl_surface, w->egl_surface, ctx->ctx)) return FALSE;
     if (!w->swap_interval_set) {
         // The interval belongs to the surface: set once, when it is first current.
-        eglSwapInterval(g_egl, 0);
+        eglSwapInterval(g_state.egl, 0);
         w->swap_interval_set = true;
     }
-    g_current = hglrc;
-    g_current_window = w;
+    g_state.current = hglrc;
+    g_state.current_window = w;
     return TRUE;
 }
 
 BOOL WINAPI wglDeleteContext(HGLRC hglrc)
 {
-    ContextRec *ctx = find_context(hglrc);
+    GlContext *ctx = find_context(hglrc);
     if (!ctx) return FALSE;
-    if (g_current == hglrc) release_current();
-    eglDestroyContext(g_egl, ctx->ctx);
-    g_contexts.erase(reinterpret_cast<uintptr_t>(hglrc));
+    if (g_state.current == hglrc) release_current();
+    eglDestroyContext(g_state.egl, ctx->ctx);
+    g_state.contexts.erase(reinterpret_cast<uintptr_t>(hglrc));
     return TRUE;
 }
 

@@ -1,5 +1,5 @@
-// Windows over Xlib: creating, showing, placing and destroying them, and the message loop's
-// part that is the server's.
+// The X side of our windows: creating, showing and destroying them, and the rectangles and
+// device contexts of windows that are not ours.
 #include "x11.h"
 
 #include "embed.h"

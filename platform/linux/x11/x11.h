@@ -1,6 +1,6 @@
 // What the X11 backend's files share: the display connection and its error trap (connection.cpp),
-// input, the pointer and grabs (input.cpp), our window records (user.cpp), the GL visuals offered
-// as pixel formats (wgl.cpp) and the screen's pictures (gdi.cpp).
+// events, the pointer and grabs (input.cpp), the X side of our windows (user.cpp), the GL visuals
+// offered as pixel formats (wgl.cpp) and the screen's pictures (gdi.cpp).
 // Internal to platform/linux and its tests; the program itself sees only win32.h.
 #pragma once
 
