@@ -131,37 +131,6 @@ void note_character(HWND hwnd, DWORD time, WPARAM vk, unsigned char ch)
     g_chars.push_back({hwnd, time, vk, ch});
 }
 
-CREATESTRUCTA creation_params(DWORD ex_style, LPCSTR class_name, LPCSTR window_name, DWORD style, int x, int y,
-                              int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
-{
-    CREATESTRUCTA cs = {};
-    cs.lpCreateParams = param;
-    cs.hInstance = instance;
-    cs.hMenu = menu;
-    cs.hwndParent = parent;
-    cs.cx = width;
-    cs.cy = height;
-    cs.x = x;
-    cs.y = y;
-    cs.style = static_cast<LONG>(style);
-    cs.lpszName = window_name;
-    cs.lpszClass = class_name;
-    cs.dwExStyle = ex_style;
-    return cs;
-}
-
-bool deliver_creation(HWND hwnd, WNDPROC proc, CREATESTRUCTA *cs)
-{
-    if (proc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(cs)) == -1) {
-        if (IsWindow(hwnd)) DestroyWindow(hwnd);
-        return false;
-    }
-    RECT client;
-    if (!GetClientRect(hwnd, &client)) return false;
-    proc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
-    return IsWindow(hwnd);
-}
-
 WindowClass *find_class(LPCSTR name)
 {
     if (!name) return nullptr;

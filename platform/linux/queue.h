@@ -44,15 +44,6 @@ void queue_activation(HWND hwnd, bool active);
 // The character a key press gives, kept until TranslateMessage asks for it.
 void note_character(HWND hwnd, DWORD time, WPARAM vk, unsigned char ch);
 
-// What a window's WM_CREATE carries: CreateWindowExA's arguments, with the place and size the
-// window really got.
-CREATESTRUCTA creation_params(DWORD ex_style, LPCSTR class_name, LPCSTR window_name, DWORD style, int x, int y,
-                              int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
-// WM_CREATE, then the first WM_SIZE, as CreateWindowExA sends them before it returns and before
-// the window shows (so a photograph of the screen taken while handling them does not see it). A
-// procedure answering -1 to WM_CREATE has the window destroyed. False when the window is gone.
-bool deliver_creation(HWND hwnd, WNDPROC proc, CREATESTRUCTA *cs);
-
 struct WindowClass {
     std::string name;
     ATOM atom;

@@ -66,13 +66,33 @@ HWND finish_creation(std::unique_ptr<WindowRecord> rec, LPCSTR class_name, LPCST
 {
     WindowRecord &w = *(g_windows[rec->hwnd] = std::move(rec));
     HWND hwnd = w.hwnd;
-    HWND parent = w.style & WS_CHILD ? w.parent : nullptr;
-    CREATESTRUCTA cs = creation_params(w.ex_style, class_name, window_name, w.style, w.x, w.y, w.width, w.height,
-                                       parent, menu, instance, param);
+    WNDPROC proc = w.proc;
     bool visible = w.style & WS_VISIBLE;
-    if (!deliver_creation(hwnd, w.proc, &cs)) return nullptr;
-    if (visible) backend().show_surface(*live_window(hwnd), true);
-    return hwnd;
+    CREATESTRUCTA cs = {};
+    cs.lpCreateParams = param;
+    cs.hInstance = instance;
+    cs.hMenu = menu;
+    cs.hwndParent = w.style & WS_CHILD ? w.parent : nullptr;
+    cs.cx = w.width;
+    cs.cy = w.height;
+    cs.x = w.x;
+    cs.y = w.y;
+    cs.style = static_cast<LONG>(w.style);
+    cs.lpszName = window_name;
+    cs.lpszClass = class_name;
+    cs.dwExStyle = w.ex_style;
+    // Sent before the window shows, so a photograph of the screen taken while handling them does
+    // not see it. A procedure answering -1 to WM_CREATE has the window destroyed.
+    if (proc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+        if (IsWindow(hwnd)) DestroyWindow(hwnd);
+        return nullptr;
+    }
+    RECT client;
+    if (!GetClientRect(hwnd, &client)) return nullptr;
+    proc(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
+    WindowRecord *made = live_window(hwnd);
+    if (made && visible) backend().show_surface(*made, true);
+    return made ? hwnd : nullptr;
 }
 
 WindowRecord *window_record(HWND hwnd)
@@ -189,10 +209,7 @@ void input_motion(HWND hwnd, WPARAM mk, POINT client, POINT screen, DWORD time)
     queue_message(hwnd, WM_MOUSEMOVE, mk, MAKELPARAM(client.x, client.y), false, time);
 }
 
-void input_focus(HWND hwnd, bool active)
-{
-    if (live_window(hwnd)) queue_activation(hwnd, active);
-}
+void input_focus(HWND hwnd, bool active) { queue_activation(hwnd, active); }
 
 void surface_closed(HWND hwnd)
 {
@@ -200,7 +217,6 @@ void surface_closed(HWND hwnd)
     if (!w) return;
     w->destroying = true;
     w->mapped = false;
-    purge_window_messages(hwnd);
     queue_message(hwnd, WM_DESTROY, 0, 0, true);
 }
 

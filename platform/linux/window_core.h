@@ -38,8 +38,14 @@ HWND finish_creation(std::unique_ptr<WindowRecord> rec, LPCSTR class_name, LPCST
 WindowRecord *window_record(HWND hwnd);
 // Our window while it is alive.
 WindowRecord *live_window(HWND hwnd);
-// Every window in the table, in handle order.
+// Every window in the table, in handle order; and as a backend's own record.
 std::vector<WindowRecord *> all_windows();
+template <typename Rec> std::vector<Rec *> all_windows_as()
+{
+    std::vector<Rec *> all;
+    for (WindowRecord *w : all_windows()) all.push_back(static_cast<Rec *>(w));
+    return all;
+}
 // Delivers WM_DESTROY to the window and to our windows inside it, parent first, has the backend
 // let their surfaces go (destroying the top one's when it still exists) and forgets them.
 void destroy_window_tree(HWND top, bool surface_exists);
@@ -75,8 +81,8 @@ void input_wheel(HWND hwnd, bool up, WPARAM mk, POINT screen, DWORD time);
 void input_motion(HWND hwnd, WPARAM mk, POINT client, POINT screen, DWORD time);
 // The window gained or lost activation (the backend tells only changes).
 void input_focus(HWND hwnd, bool active);
-// The server destroyed the window: it is marked, what was queued for it goes, and its WM_DESTROY
-// comes at the next peek (or when the program destroys it first).
+// The server destroyed the window: it is marked, and its WM_DESTROY comes at the next peek (or
+// when the program destroys it first); what was queued for it goes then.
 void surface_closed(HWND hwnd);
 
 // Forgets the windows, the cursor count and the key state (tests start each case afresh).

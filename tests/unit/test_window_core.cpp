@@ -1,6 +1,7 @@
-// The window rules both display backends share, over the null backend: key messages and their
-// lParam bits, posted, sent and dispatched messages around a window's destruction, and the cursor
-// count. The backends' own tests check what their servers send arrives here.
+// The window rules both display backends share, over the null backend: key, button, wheel and
+// motion messages and their parameters, activation, posted, sent, peeked and dispatched messages
+// around a window's destruction, windows inside windows, and the cursor count. The backends' own
+// tests check what their servers send arrives here.
 #include "null.h"
 #include "queue.h"
 #include "window_core.h"
@@ -172,11 +173,11 @@ TEST_F(WindowCore, ActivationIsSentAtThePeekInWindowsOrderAndOnlyToLiveWindows)
                                                           {WM_NCACTIVATE, FALSE},
                                                           {WM_ACTIVATE, WA_INACTIVE},
                                                           {WM_ACTIVATEAPP, FALSE}}));
-    platform::surface_closed(hwnd);
-    platform::input_focus(hwnd, true);
     g_got.clear();
+    platform::input_focus(hwnd, true);
+    platform::surface_closed(hwnd);
     drain();
-    EXPECT_EQ(count(WM_ACTIVATE), 0) << "closed by the server";
+    EXPECT_EQ(count(WM_ACTIVATE), 0) << "the server closed it before the peek";
     EXPECT_EQ(count(WM_DESTROY), 1);
 }
 
@@ -192,6 +193,15 @@ TEST_F(WindowCore, PostedAndDispatchedMessagesReachOnlyLiveWindows)
     ASSERT_EQ(g_got.size(), 1u);
     EXPECT_EQ(g_got[0].wParam, 1u);
 
+    // Destroyed by the program: what was queued for it goes with it.
+    HWND second = CreateWindowExA(0, "core", "", WS_POPUP, 0, 0, 5, 5, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(PostMessageA(second, WM_USER, 6, 0));
+    platform::input_key(second, 21, XK_a, false, false, true, 0);
+    MSG m;
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE));
+    ASSERT_TRUE(DestroyWindow(second));
+    EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+
     // Closed by the server: what was queued for it goes, nothing more reaches it but one WM_DESTROY.
     ASSERT_TRUE(PostMessageA(hwnd, WM_USER, 3, 0));
     platform::input_key(hwnd, 20, XK_a, false, false, true, 0);
@@ -206,6 +216,23 @@ TEST_F(WindowCore, PostedAndDispatchedMessagesReachOnlyLiveWindows)
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_FALSE(DestroyWindow(hwnd));
     EXPECT_EQ(count(WM_DESTROY), 1);
+}
+
+TEST_F(WindowCore, PeekingWithoutRemovingOrByRangeLeavesTheRestInOrder)
+{
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) << "an empty queue";
+    ASSERT_TRUE(PostMessageA(hwnd, WM_USER + 1, 1, 0));
+    ASSERT_TRUE(PostMessageA(hwnd, WM_USER + 2, 2, 0));
+    for (int i = 0; i < 2; i++) {
+        ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+        EXPECT_EQ(msg.message, (UINT)WM_USER + 1);
+    }
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER + 2, WM_USER + 9, PM_REMOVE)) << "a range skips other messages";
+    EXPECT_EQ(msg.message, (UINT)WM_USER + 2);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, (UINT)WM_USER + 1);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
 TEST_F(WindowCore, SentMessagesGoToTheProcedureAtThePeekAndDestroyingDeliversThePendingDestroy)

@@ -142,26 +142,6 @@ TEST_F(Input, PostedMessagesInterleaveWithInputInArrivalOrder)
                                         WM_USER + 3, WM_KEYDOWN, WM_KEYUP}));
 }
 
-TEST_F(Input, PeekingNeverWaitsAndNoRemoveLeavesTheMessage)
-{
-    ASSERT_TRUE(start());
-    HWND hwnd = saver_at(10, 10);
-    ASSERT_NE(hwnd, nullptr);
-    MSG msg;
-    for (int i = 0; i < 100; i++) ASSERT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) << "an empty queue, at once";
-    ASSERT_TRUE(PostMessageA(hwnd, WM_USER + 1, 1, 0));
-    ASSERT_TRUE(PostMessageA(hwnd, WM_USER + 2, 2, 0));
-    for (int i = 0; i < 2; i++) {
-        ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE));
-        EXPECT_EQ(msg.message, (UINT)WM_USER + 1);
-    }
-    ASSERT_TRUE(PeekMessageA(&msg, NULL, WM_USER + 2, WM_USER + 9, PM_REMOVE)) << "a range skips other messages";
-    EXPECT_EQ(msg.message, (UINT)WM_USER + 2);
-    ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, (UINT)WM_USER + 1);
-    EXPECT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
-}
-
 TEST_F(Input, CursorCountHidesAndShowsThePointer)
 {
     ASSERT_TRUE(start());
@@ -179,25 +159,6 @@ TEST_F(Input, CursorCountHidesAndShowsThePointer)
     }
     ASSERT_TRUE(DestroyWindow(hwnd));
     EXPECT_EQ(cursor_visible(other), 1) << "only our windows hide it";
-}
-
-TEST_F(Input, MessagesForADestroyedWindowAreDropped)
-{
-    ASSERT_TRUE(start());
-    HWND hwnd = saver_at(10, 10);
-    ASSERT_NE(hwnd, nullptr);
-    ASSERT_TRUE(PostMessageA(hwnd, WM_USER, 0, 0));
-    tap(XK_a);
-    MSG msg;
-    ASSERT_TRUE(PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE));
-    ASSERT_TRUE(DestroyWindow(hwnd));
-    EXPECT_FALSE(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
-    MSG stale = {};
-    stale.hwnd = hwnd;
-    stale.message = WM_USER;
-    recorded.clear();
-    EXPECT_EQ(DispatchMessageA(&stale), 0);
-    EXPECT_TRUE(recorded.empty());
 }
 
 } // namespace

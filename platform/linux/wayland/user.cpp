@@ -138,12 +138,7 @@ WindowRec *find_window_surface(wl_surface *surface)
     return nullptr;
 }
 
-std::vector<WindowRec *> windows()
-{
-    std::vector<WindowRec *> all;
-    for (WindowRecord *w : all_windows()) all.push_back(static_cast<WindowRec *>(w));
-    return all;
-}
+std::vector<WindowRec *> windows() { return all_windows_as<WindowRec>(); }
 
 bool show_surface(WindowRecord &w, bool visible)
 {

@@ -41,12 +41,7 @@ WindowRec *find_window_xid(Window xid) { return static_cast<WindowRec *>(window_
 
 WindowRec *find_window(HWND hwnd) { return static_cast<WindowRec *>(live_window(hwnd)); }
 
-std::vector<WindowRec *> windows()
-{
-    std::vector<WindowRec *> all;
-    for (WindowRecord *w : all_windows()) all.push_back(static_cast<WindowRec *>(w));
-    return all;
-}
+std::vector<WindowRec *> windows() { return all_windows_as<WindowRec>(); }
 
 bool show_surface(WindowRecord &w, bool visible)
 {
