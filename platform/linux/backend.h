@@ -37,8 +37,8 @@ struct Backend {
     unsigned long (*dialog_window_id)(void *gdk_window);
     // Moves what the server sent so far into the queue.
     void (*read_events)();
-    // As the program peeks: notices a lost connection (its windows go) and moves what the server
-    // sent into the queue.
+    // As the program peeks: notices a lost connection (its windows go), asks again for what the
+    // server refused (grabs) and moves what the server sent into the queue.
     void (*pump_events)();
     // Shows or hides the window's surface; false when there is no connection.
     bool (*show_surface)(WindowRecord &w, bool visible);
