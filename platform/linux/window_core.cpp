@@ -25,9 +25,10 @@ std::vector<WindowRecord *> window_tree(WindowRecord *top)
 {
     std::vector<WindowRecord *> tree = {top};
     for (size_t i = 0; i < tree.size(); i++)
-        for (auto &kv : g_windows)
-            if (kv.second->parent == tree[i]->hwnd && std::find(tree.begin(), tree.end(), kv.second.get()) == tree.end())
-                tree.push_back(kv.second.get());
+        for (auto &kv : g_windows) {
+            WindowRecord *w = kv.second.get();
+            if (w->parent == tree[i]->hwnd && std::find(tree.begin(), tree.end(), w) == tree.end()) tree.push_back(w);
+        }
     return tree;
 }
 

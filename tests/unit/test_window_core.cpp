@@ -144,14 +144,16 @@ TEST_F(WindowCore, ButtonsWheelAndMotionCarryTheKeyStateAndThePoint)
         const PointerStep &s = steps[i];
         POINT client = {LONG(i), LONG(2 * i)}, screen = {LONG(100 + i), LONG(200 + i)};
         DWORD time = DWORD(1000 + i);
-        if (s.kind == PointerStep::press_or_release) platform::input_button(hwnd, s.button, s.press, s.mk, client, screen, time);
+        if (s.kind == PointerStep::press_or_release)
+            platform::input_button(hwnd, s.button, s.press, s.mk, client, screen, time);
         if (s.kind == PointerStep::wheel) platform::input_wheel(hwnd, s.press, s.mk, screen, time);
         if (s.kind == PointerStep::motion) platform::input_motion(hwnd, s.mk, client, screen, time);
     }
     std::vector<MSG> got = drain();
     ASSERT_EQ(got.size(), std::size(steps));
     for (size_t i = 0; i < got.size(); i++) {
-        POINT at = steps[i].kind == PointerStep::wheel ? POINT{LONG(100 + i), LONG(200 + i)} : POINT{LONG(i), LONG(2 * i)};
+        bool wheel = steps[i].kind == PointerStep::wheel;
+        POINT at = wheel ? POINT{LONG(100 + i), LONG(200 + i)} : POINT{LONG(i), LONG(2 * i)};
         EXPECT_EQ(got[i].message, steps[i].msg) << i;
         EXPECT_EQ(got[i].wParam, steps[i].wparam) << i;
         EXPECT_EQ(got[i].lParam, MAKELPARAM(at.x, at.y)) << i << ": client point, the screen's for the wheel";

@@ -35,8 +35,9 @@ void keyboard_keymap(void *, wl_keyboard *, uint32_t format, int32_t fd, uint32_
         if (map != MAP_FAILED) {
             if (!g_state.xkb) g_state.xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
             if (g_state.xkb)
-                g_state.keymap = xkb_keymap_new_from_buffer(g_state.xkb, static_cast<const char *>(map), strnlen(static_cast<const char *>(map), size),
-                                                      XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+                g_state.keymap = xkb_keymap_new_from_buffer(g_state.xkb, static_cast<const char *>(map),
+                                                            strnlen(static_cast<const char *>(map), size),
+                                                            XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
             munmap(map, size);
         }
     }
@@ -72,14 +73,16 @@ void keyboard_leave(void *, wl_keyboard *, uint32_t, wl_surface *surface)
 
 bool modifier_active(const char *name)
 {
-    return g_state.keyboard_state && xkb_state_mod_name_is_active(g_state.keyboard_state, name, XKB_STATE_MODS_EFFECTIVE) > 0;
+    return g_state.keyboard_state &&
+           xkb_state_mod_name_is_active(g_state.keyboard_state, name, XKB_STATE_MODS_EFFECTIVE) > 0;
 }
 
 // The key's symbol on the first level of the first layout, the unshifted one.
 xkb_keysym_t unshifted_symbol(xkb_keycode_t code)
 {
     const xkb_keysym_t *syms = nullptr;
-    if (!g_state.keymap || xkb_keymap_key_get_syms_by_level(g_state.keymap, code, 0, 0, &syms) < 1) return XKB_KEY_NoSymbol;
+    if (!g_state.keymap || xkb_keymap_key_get_syms_by_level(g_state.keymap, code, 0, 0, &syms) < 1)
+        return XKB_KEY_NoSymbol;
     return syms[0];
 }
 
@@ -140,7 +143,6 @@ void hide_or_show_pointer()
 // where the pointer is only once it is over one of its surfaces, and the saver asks at start,
 // before it has one. So the place given out then (the anchor) stands for wherever the pointer is
 // first seen, and every position after is measured from there: distances moved are exact.
-
 // A position over w becomes the saver's layout position; the first one seen takes the place of
 // the anchor given out before.
 void note_position(WindowRec *w, wl_fixed_t sx, wl_fixed_t sy)
@@ -156,7 +158,10 @@ void note_position(WindowRec *w, wl_fixed_t sx, wl_fixed_t sy)
 
 POINT client_point(const WindowRec *w) { return {g_state.position.x - w->x, g_state.position.y - w->y}; }
 
-void queue_motion(WindowRec *w, uint32_t time) { input_motion(w->hwnd, key_state_bits(), client_point(w), g_state.position, time); }
+void queue_motion(WindowRec *w, uint32_t time)
+{
+    input_motion(w->hwnd, key_state_bits(), client_point(w), g_state.position, time);
+}
 
 void pointer_enter(void *, wl_pointer *, uint32_t serial, wl_surface *surface, wl_fixed_t sx, wl_fixed_t sy)
 {

@@ -193,7 +193,8 @@ HGLRC WINAPI wglCreateContext(HDC hdc)
     DcRec *dc = find_dc(hdc);
     WindowRec *w = dc && !dc->memory ? find_window(dc->hwnd) : nullptr;
     if (!w || !w->pixel_format || egl_display() == EGL_NO_DISPLAY) return nullptr;
-    EGLContext ctx = eglCreateContext(g_state.egl, pixel_formats()[w->pixel_format - 1].config, EGL_NO_CONTEXT, nullptr);
+    EGLContext ctx =
+        eglCreateContext(g_state.egl, pixel_formats()[w->pixel_format - 1].config, EGL_NO_CONTEXT, nullptr);
     if (ctx == EGL_NO_CONTEXT) return nullptr;
     uintptr_t h = new_handle();
     g_state.contexts[h] = {ctx, w->pixel_format};
