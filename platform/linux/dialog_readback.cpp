@@ -13,6 +13,7 @@ bool dialog_info(HWND hDlg, DialogInfo *out)
 {
     Dialog *d = find_dialog(hDlg);
     if (!d) return false;
+    *out = DialogInfo();
     out->title = d->tpl.title;
     out->width = d->width;
     out->height = d->height;
@@ -20,8 +21,6 @@ bool dialog_info(HWND hDlg, DialogInfo *out)
     out->base_y = d->base_y;
     out->font_points = d->points;
     out->resizable = gtk_window_get_resizable(GTK_WINDOW(d->window));
-    out->x = out->y = 0;
-    out->xid = 0;
     GdkWindow *gw = gtk_widget_get_window(d->window);
     if (gw) {
         gdk_window_get_origin(gw, &out->x, &out->y);

@@ -15,18 +15,9 @@
 // report them and turn exit status 0 into a failure. Weak, so one elsewhere in the program wins.
 extern "C" __attribute__((weak)) const char *__lsan_default_suppressions()
 {
-    return "leak:libfontconfig.so\n"
-           "leak:libdbus-1.so\n"
-           "leak:libatk-bridge-2.0.so\n"
-           "leak:libatspi.so\n"
-           "leak:libglib-2.0.so\n"
-           "leak:libgobject-2.0.so\n"
-           "leak:libgio-2.0.so\n"
-           "leak:libgtk-3.so\n"
-           "leak:libgdk-3.so\n"
-           "leak:libpango-1.0.so\n"
-           "leak:libpangoft2-1.0.so\n"
-           "leak:libcairo.so\n";
+    return "leak:libfontconfig.so\nleak:libdbus-1.so\nleak:libatk-bridge-2.0.so\nleak:libatspi.so\n"
+           "leak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\nleak:libgtk-3.so\n"
+           "leak:libgdk-3.so\nleak:libpango-1.0.so\nleak:libpangoft2-1.0.so\nleak:libcairo.so\n";
 }
 
 extern "C" __attribute__((weak)) const char *__lsan_default_options() { return "print_suppressions=0"; }

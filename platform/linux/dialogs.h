@@ -47,7 +47,6 @@ struct Dialog {
 std::vector<Dialog *> &live_dialogs();
 Dialog *find_dialog(HWND h);
 Control *control_by_id(Dialog *d, int id);
-// What an edit control holds, UTF-8.
 std::string edit_text(const Control *c);
 int slider_pos(Control *c);
 void slider_range(Control *c, int *lo, int *hi);
