@@ -1,16 +1,13 @@
 // Dialogs built with GTK 3 from the DLGTEMPLATEEX resources, and message boxes.
-// Dialog and control handles are pointers to the records below; they never meet X window ids.
 #include "dialogs.h"
-#include "resources.h"
 #include "backend.h"
+#include "resources.h"
 
 #include <gdk/gdkkeysyms.h>
-#include <gtk/gtk.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 #if defined(__SANITIZE_ADDRESS__)
 // GTK, its accessibility bridge and fontconfig keep caches for the life of the process, and a
@@ -18,273 +15,54 @@
 // report them and turn exit status 0 into a failure. Weak, so one elsewhere in the program wins.
 extern "C" __attribute__((weak)) const char *__lsan_default_suppressions()
 {
-    return "leak:libfontconfig.so\n"
-           "leak:libdbus-1.so\n"
-           "leak:libatk-bridge-2.0.so\n"
-           "leak:libatspi.so\n"
-           "leak:libglib-2.0.so\n"
-           "leak:libgobject-2.0.so\n"
-           "leak:libgio-2.0.so\n"
-           "leak:libgtk-3.so\n"
-           "leak:libgdk-3.so\n"
-           "leak:libpango-1.0.so\n"
-           "leak:libpangoft2-1.0.so\n"
-           "leak:libcairo.so\n";
+    return "leak:libfontconfig.so\nleak:libdbus-1.so\nleak:libatk-bridge-2.0.so\nleak:libatspi.so\n"
+           "leak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\nleak:libgtk-3.so\n"
+           "leak:libgdk-3.so\nleak:libpango-1.0.so\nleak:libpangoft2-1.0.so\nleak:libcairo.so\n";
 }
 
 extern "C" __attribute__((weak)) const char *__lsan_default_options() { return "print_suppressions=0"; }
 #endif
 
-// ---------------------------------------------------------------------------------------------
-// Template reader
-
-namespace {
-
-struct TemplateReader {
-    const BYTE *begin;
-    const BYTE *p;
-    const BYTE *end;
-    bool ok = true;
-
-    size_t left() const { return (size_t)(end - p); }
-
-    WORD u16()
-    {
-        if (left() < 2) {
-            ok = false;
-            return 0;
-        }
-        WORD v = (WORD)(p[0] | (p[1] << 8));
-        p += 2;
-        return v;
-    }
-    DWORD u32()
-    {
-        if (left() < 4) {
-            ok = false;
-            return 0;
-        }
-        DWORD v = p[0] | (p[1] << 8) | (p[2] << 16) | ((DWORD)p[3] << 24);
-        p += 4;
-        return v;
-    }
-    int s16() { return (int16_t)u16(); }
-    BYTE u8()
-    {
-        if (left() < 1) {
-            ok = false;
-            return 0;
-        }
-        return *p++;
-    }
-    void align4()
-    {
-        size_t pad = (4 - (size_t)(p - begin) % 4) % 4;
-        if (left() < pad) {
-            ok = false;
-            return;
-        }
-        p += pad;
-    }
-
-    // A NUL-terminated UTF-16LE string whose first unit has already been read.
-    std::string utf16_from(WORD first)
-    {
-        std::string s;
-        WORD c = first;
-        while (ok && c != 0) {
-            unsigned cp = c;
-            if (c >= 0xD800 && c <= 0xDBFF) {
-                WORD lo = u16();
-                if (!ok) break;
-                if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                    cp = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
-                } else {
-                    append_utf8(&s, 0xFFFD);
-                    c = lo;
-                    continue;
-                }
-            } else if (c >= 0xDC00 && c <= 0xDFFF) {
-                cp = 0xFFFD;
-            }
-            append_utf8(&s, cp);
-            c = u16();
-        }
-        return s;
-    }
-
-    std::string utf16() { return utf16_from(u16()); }
-
-    // A field that is either 0xFFFF and an ordinal, or a string (possibly empty).
-    void sz_or_ord(bool *is_ord, WORD *ord, std::string *s)
-    {
-        WORD first = u16();
-        *is_ord = false;
-        *ord = 0;
-        s->clear();
-        if (!ok) return;
-        if (first == 0xFFFF) {
-            *is_ord = true;
-            *ord = u16();
-        } else {
-            *s = utf16_from(first);
-        }
-    }
-
-    static void append_utf8(std::string *s, unsigned cp)
-    {
-        if (cp < 0x80) {
-            s->push_back((char)cp);
-        } else if (cp < 0x800) {
-            s->push_back((char)(0xC0 | (cp >> 6)));
-            s->push_back((char)(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            s->push_back((char)(0xE0 | (cp >> 12)));
-            s->push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
-            s->push_back((char)(0x80 | (cp & 0x3F)));
-        } else {
-            s->push_back((char)(0xF0 | (cp >> 18)));
-            s->push_back((char)(0x80 | ((cp >> 12) & 0x3F)));
-            s->push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
-            s->push_back((char)(0x80 | (cp & 0x3F)));
-        }
-    }
-};
-
-bool same_ascii_nocase(const std::string &a, const char *b)
+// Never freed, so an exit() from a dialog procedure finds it intact.
+std::vector<Dialog *> &live_dialogs()
 {
-    size_t n = strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; i++)
-        if (g_ascii_tolower(a[i]) != g_ascii_tolower(b[i])) return false;
-    return true;
+    static auto *dialogs = new std::vector<Dialog *>;
+    return *dialogs;
 }
 
-} // namespace
-
-bool parse_dialog_template(const BYTE *data, size_t size, DialogTemplate *out)
+Dialog *find_dialog(HWND h)
 {
-    if (!data || !out) return false;
-    TemplateReader r{data, data, data + size};
-    DialogTemplate t;
-    WORD version = r.u16();
-    WORD signature = r.u16();
-    if (!r.ok || version != 1 || signature != 0xFFFF) return false;
-    t.help_id = r.u32();
-    t.ex_style = r.u32();
-    t.style = r.u32();
-    WORD count = r.u16();
-    t.x = r.s16();
-    t.y = r.s16();
-    t.cx = r.s16();
-    t.cy = r.s16();
-    r.sz_or_ord(&t.menu_is_ordinal, &t.menu_ordinal, &t.menu);
-    r.sz_or_ord(&t.class_is_ordinal, &t.class_ordinal, &t.window_class);
-    t.title = r.utf16();
-    if (t.style & DS_SETFONT) {
-        t.has_font = true;
-        t.point_size = r.u16();
-        t.weight = r.u16();
-        t.italic = r.u8() != 0;
-        t.charset = r.u8();
-        t.typeface = r.utf16();
-    }
-    if (!r.ok) return false;
-    for (WORD i = 0; i < count; i++) {
-        DialogItemTemplate item;
-        r.align4();
-        item.help_id = r.u32();
-        item.ex_style = r.u32();
-        item.style = r.u32();
-        item.x = r.s16();
-        item.y = r.s16();
-        item.cx = r.s16();
-        item.cy = r.s16();
-        item.id = (int)(int32_t)r.u32();
-        bool class_is_ordinal;
-        r.sz_or_ord(&class_is_ordinal, &item.class_atom, &item.class_name);
-        if (r.ok && !class_is_ordinal && item.class_name.empty()) return false;
-        r.sz_or_ord(&item.title_is_ordinal, &item.title_ordinal, &item.title);
-        WORD extra = r.u16();
-        if (!r.ok || r.left() < extra) return false;
-        item.extra.assign(r.p, r.p + extra);
-        r.p += extra;
-        t.items.push_back(std::move(item));
-    }
-    *out = std::move(t);
-    return true;
+    for (Dialog *d : live_dialogs())
+        if ((HWND)d == h) return d;
+    return nullptr;
 }
 
-DialogControlKind dialog_control_kind(const DialogItemTemplate &item)
+Control *control_by_id(Dialog *d, int id)
 {
-    WORD atom = item.class_atom;
-    if (atom == 0) {
-        if (same_ascii_nocase(item.class_name, "button")) atom = 0x80;
-        else if (same_ascii_nocase(item.class_name, "edit")) atom = 0x81;
-        else if (same_ascii_nocase(item.class_name, "static")) atom = 0x82;
-        else if (same_ascii_nocase(item.class_name, "msctls_trackbar32")) return DialogControlKind::Slider;
-    }
-    switch (atom) {
-    case 0x80:
-        switch (item.style & BS_TYPEMASK) {
-        case BS_PUSHBUTTON:
-        case BS_DEFPUSHBUTTON: return DialogControlKind::PushButton;
-        case BS_CHECKBOX: return DialogControlKind::CheckBox;
-        case BS_AUTOCHECKBOX: return DialogControlKind::AutoCheckBox;
-        default: return DialogControlKind::Unsupported;
-        }
-    case 0x81: return DialogControlKind::Edit;
-    case 0x82:
-        switch (item.style & SS_TYPEMASK) {
-        case SS_LEFT:
-        case SS_CENTER:
-        case SS_RIGHT: return DialogControlKind::Text;
-        default: return DialogControlKind::Unsupported;
-        }
-    default: return DialogControlKind::Unsupported;
-    }
+    for (Control *c : d->controls)
+        if (c->id == id) return c;
+    return nullptr;
 }
 
-int dlu_to_px_x(int dlu, int base_x)
+int slider_pos(Control *c) { return (int)lround(gtk_range_get_value(GTK_RANGE(c->widget))); }
+
+void slider_range(Control *c, int *lo, int *hi)
 {
-    long long n = (long long)dlu * base_x;
-    return (int)(n >= 0 ? (n + 2) / 4 : -((-n + 2) / 4));
+    GtkAdjustment *adj = gtk_range_get_adjustment(GTK_RANGE(c->widget));
+    *lo = (int)lround(gtk_adjustment_get_lower(adj));
+    *hi = (int)lround(gtk_adjustment_get_upper(adj));
 }
 
-int dlu_to_px_y(int dlu, int base_y)
+std::string edit_text(const Control *c)
 {
-    long long n = (long long)dlu * base_y;
-    return (int)(n >= 0 ? (n + 4) / 8 : -((-n + 4) / 8));
-}
-
-int average_char_width(int extent_of_alphabet)
-{
-    return std::max(1, (extent_of_alphabet / 26 + 1) / 2);
-}
-
-std::string dialog_text_to_gtk(const std::string &text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); i++) {
-        char c = text[i];
-        if (c == '&') {
-            if (i + 1 < text.size() && text[i + 1] == '&') {
-                out += '&';
-                i++;
-            } else if (i + 1 < text.size()) {
-                out += '_';
-            }
-        } else if (c == '_') {
-            out += "__";
-        } else {
-            out += c;
-        }
-    }
+    GtkTextBuffer *buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(c->focus));
+    GtkTextIter a, b;
+    gtk_text_buffer_get_bounds(buf, &a, &b);
+    gchar *text = gtk_text_buffer_get_text(buf, &a, &b, FALSE);
+    std::string out = text;
+    g_free(text);
     return out;
 }
-
-// ---------------------------------------------------------------------------------------------
-// GTK start-up
 
 namespace {
 
@@ -337,72 +115,11 @@ void default_font(std::string *family, double *points)
                   family->end());
 }
 
-// ---------------------------------------------------------------------------------------------
-// Live dialogs
-
-struct Dialog;
-
-struct Control {
-    Dialog *dlg = nullptr;
-    int id = 0;
-    DialogControlKind kind = DialogControlKind::Unsupported;
-    DWORD style = 0;
-    bool tab_stop = false;
-    GtkWidget *widget = nullptr; // placed in the dialog
-    GtkWidget *focus = nullptr;  // takes the keyboard focus
-    GtkWidget *label = nullptr;  // the text of buttons, check boxes and static text
-    std::string text;            // as the program gave it, '&' marks included
-    int x = 0, y = 0, w = 0, h = 0; // client pixels
-    int overhead = 0;            // pixels a control needs besides its text
-    bool fits = true;
-    bool quiet = false;          // a state change made by the program, not the user
-};
-
-struct Dialog {
-    DialogTemplate tpl;
-    DLGPROC proc = nullptr;
-    Dialog *owner = nullptr;
-    GtkWidget *window = nullptr;
-    GtkWidget *fixed = nullptr;
-    GtkCssProvider *css = nullptr;
-    std::string css_class;
-    std::string family;
-    double nominal_points = 0; // the size the layout is measured in
-    double points = 0;         // the size texts are drawn in
-    bool built = false;
-    int base_x = 0, base_y = 0;
-    int width = 0, height = 0;
-    bool ended = false;
-    INT_PTR result = 0;
-    std::vector<Control *> controls;
-};
-
-// Live dialogs, innermost last. Never freed, so an exit() from a dialog procedure finds it intact.
-std::vector<Dialog *> &live_dialogs()
-{
-    static auto *dialogs = new std::vector<Dialog *>;
-    return *dialogs;
-}
-
-Dialog *find_dialog(HWND h)
-{
-    for (Dialog *d : live_dialogs())
-        if ((HWND)d == h) return d;
-    return nullptr;
-}
-
 Control *find_control(HWND h)
 {
     for (Dialog *d : live_dialogs())
         for (Control *c : d->controls)
             if ((HWND)c == h) return c;
-    return nullptr;
-}
-
-Control *control_by_id(Dialog *d, int id)
-{
-    for (Control *c : d->controls)
-        if (c->id == id) return c;
     return nullptr;
 }
 
@@ -536,8 +253,6 @@ void set_control_text(Control *c, const std::string &text)
     }
 }
 
-int slider_pos(Control *c) { return (int)lround(gtk_range_get_value(GTK_RANGE(c->widget))); }
-
 void slider_marks(Control *c)
 {
     GtkScale *scale = GTK_SCALE(c->widget);
@@ -562,13 +277,6 @@ void slider_set(Control *c, int lo, int hi, int pos)
     double page = std::max(1, (hi - lo) / 5);
     gtk_adjustment_configure(adj, pos, lo, hi, 1, page, 0);
     slider_marks(c);
-}
-
-void slider_range(Control *c, int *lo, int *hi)
-{
-    GtkAdjustment *adj = gtk_range_get_adjustment(GTK_RANGE(c->widget));
-    *lo = (int)lround(gtk_adjustment_get_lower(adj));
-    *hi = (int)lround(gtk_adjustment_get_upper(adj));
 }
 
 GtkWidget *make_label(const Control *c)
@@ -703,18 +411,11 @@ bool text_fits(Dialog *d, Control *c, double points)
         text_extent(d, plain_text(c), points, 0, &w, &h);
         return c->overhead + w <= c->w;
     case DialogControlKind::Edit: {
-        GtkTextBuffer *buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(c->focus));
-        GtkTextIter a, b;
-        gtk_text_buffer_get_bounds(buf, &a, &b);
-        gchar *text = gtk_text_buffer_get_text(buf, &a, &b, FALSE);
-        bool fits = true;
-        if (*text) {
-            int width = c->w - c->overhead;
-            text_extent(d, text, points, (c->style & ES_MULTILINE) ? std::max(1, width) : 0, &w, &h);
-            fits = (c->style & ES_MULTILINE) ? h <= c->h : w <= width;
-        }
-        g_free(text);
-        return fits;
+        std::string text = edit_text(c);
+        if (text.empty()) return true;
+        int width = c->w - c->overhead;
+        text_extent(d, text, points, (c->style & ES_MULTILINE) ? std::max(1, width) : 0, &w, &h);
+        return (c->style & ES_MULTILINE) ? h <= c->h : w <= width;
     }
     default: return true;
     }
@@ -862,9 +563,6 @@ std::string template_label(LPCSTR name)
 }
 
 } // namespace
-
-// ---------------------------------------------------------------------------------------------
-// The Win32 surface
 
 // Sliders are built in; there is no class to register.
 void WINAPI InitCommonControls(void) {}
@@ -1015,71 +713,3 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT)
     return IDOK;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Read-back for tests
-
-HWND dialog_innermost(void)
-{
-    auto &live = live_dialogs();
-    return live.empty() ? nullptr : (HWND)live.back();
-}
-
-bool dialog_info(HWND hDlg, DialogInfo *out)
-{
-    Dialog *d = find_dialog(hDlg);
-    if (!d) return false;
-    out->title = d->tpl.title;
-    out->width = d->width;
-    out->height = d->height;
-    out->base_x = d->base_x;
-    out->base_y = d->base_y;
-    out->font_points = d->points;
-    out->resizable = gtk_window_get_resizable(GTK_WINDOW(d->window));
-    out->x = out->y = 0;
-    out->xid = 0;
-    GdkWindow *gw = gtk_widget_get_window(d->window);
-    if (gw) {
-        gdk_window_get_origin(gw, &out->x, &out->y);
-        out->xid = platform::backend().dialog_window_id(gw);
-    }
-    return true;
-}
-
-bool dialog_control_info(HWND hDlg, int id, DialogControlInfo *out)
-{
-    Dialog *d = find_dialog(hDlg);
-    Control *c = d ? control_by_id(d, id) : nullptr;
-    if (!c) return false;
-    *out = DialogControlInfo();
-    out->kind = c->kind;
-    out->text = c->text;
-    out->tab_stop = c->tab_stop;
-    out->fits = c->fits;
-    if (c->kind == DialogControlKind::Edit) {
-        GtkTextBuffer *buf = gtk_text_view_get_buffer(GTK_TEXT_VIEW(c->focus));
-        GtkTextIter a, b;
-        gtk_text_buffer_get_bounds(buf, &a, &b);
-        gchar *text = gtk_text_buffer_get_text(buf, &a, &b, FALSE);
-        out->text = text;
-        g_free(text);
-    }
-    if (c->kind == DialogControlKind::CheckBox || c->kind == DialogControlKind::AutoCheckBox)
-        out->checked = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(c->widget)) ? 1 : 0;
-    if (c->kind == DialogControlKind::Slider) {
-        out->pos = slider_pos(c);
-        slider_range(c, &out->range_min, &out->range_max);
-    }
-    // Where GTK actually put the control, which is where the template says only if no widget
-    // insisted on more room than its box.
-    int ox = 0, oy = 0;
-    GdkWindow *gw = gtk_widget_get_window(d->window);
-    if (gw) gdk_window_get_origin(gw, &ox, &oy);
-    GtkAllocation a = {c->x, c->y, c->w, c->h};
-    if (gtk_widget_get_realized(c->widget)) gtk_widget_get_allocation(c->widget, &a);
-    out->x = ox + a.x;
-    out->y = oy + a.y;
-    out->width = a.width;
-    out->height = a.height;
-    out->focused = c->focus && gtk_widget_is_focus(c->focus);
-    return true;
-}

@@ -1,101 +1,52 @@
-// Internals of the dialog service shared with its tests: the dialog template reader, the control
-// kinds the Linux layer builds, dialog-unit arithmetic, and read-back of live dialogs.
+// The running dialogs' records, shared by the dialog calls and their read-back. Dialog and
+// control handles are pointers to these records; they never meet the windows' handles.
 #pragma once
 
-#include "win32.h"
+#include "dialog_template.h"
 
-#include <string>
-#include <vector>
+#include <gtk/gtk.h>
 
-// One control of a DLGTEMPLATEEX. Strings are UTF-8.
-struct DialogItemTemplate {
-    DWORD help_id = 0;
-    DWORD ex_style = 0;
-    DWORD style = 0;
-    int x = 0, y = 0, cx = 0, cy = 0; // dialog units
-    int id = 0;                       // a DWORD in the template: 0xFFFFFFFF reads as -1
-    WORD class_atom = 0;              // 0x80 button, 0x81 edit, 0x82 static...; 0 when named
-    std::string class_name;           // as written in the template, when not an atom
-    bool title_is_ordinal = false;
-    WORD title_ordinal = 0;
-    std::string title;
-    std::vector<BYTE> extra; // creation data handed to the control
-};
+struct Dialog;
 
-// A whole DLGTEMPLATEEX: the dialog's own fields, its font and its controls in template order.
-struct DialogTemplate {
-    DWORD help_id = 0;
-    DWORD ex_style = 0;
-    DWORD style = 0;
-    int x = 0, y = 0, cx = 0, cy = 0;
-    bool menu_is_ordinal = false;
-    WORD menu_ordinal = 0;
-    std::string menu;
-    bool class_is_ordinal = false;
-    WORD class_ordinal = 0;
-    std::string window_class;
-    std::string title;
-    bool has_font = false; // DS_SETFONT
-    int point_size = 0;
-    int weight = 0;
-    bool italic = false;
-    int charset = 0;
-    std::string typeface;
-    std::vector<DialogItemTemplate> items;
-};
-
-// Reads a DLGTEMPLATEEX. Every field is bounds-checked against size: a truncated or malformed
-// template, or a plain DLGTEMPLATE, gives false and leaves *out unspecified.
-bool parse_dialog_template(const BYTE *data, size_t size, DialogTemplate *out);
-
-enum class DialogControlKind {
-    Unsupported,
-    PushButton,   // BS_PUSHBUTTON, BS_DEFPUSHBUTTON
-    CheckBox,     // BS_CHECKBOX: tells the dialog, the procedure sets the state
-    AutoCheckBox, // BS_AUTOCHECKBOX: toggles itself, then tells the dialog
-    Text,         // static SS_LEFT, SS_CENTER, SS_RIGHT
-    Edit,         // edit control
-    Slider,       // "msctls_trackbar32"
-};
-
-// The kind of control an item builds, from its class (atom or name, any case) and style.
-DialogControlKind dialog_control_kind(const DialogItemTemplate &item);
-
-// Dialog units to pixels, rounded as MapDialogRect rounds: horizontal units are a quarter of the
-// average character width, vertical ones an eighth of the character height.
-int dlu_to_px_x(int dlu, int base_x);
-int dlu_to_px_y(int dlu, int base_y);
-
-// Windows' average character width: the extent of the 52 letters divided by 52, rounded.
-int average_char_width(int extent_of_alphabet);
-
-// A control text in GTK's mnemonic form: "&x" marks x as the mnemonic ("_x"), "&&" is a plain
-// ampersand and underscores are doubled.
-std::string dialog_text_to_gtk(const std::string &text);
-
-// Read-back of the running dialogs, for tests driving them from the outside.
-struct DialogInfo {
-    std::string title;
-    int x = 0, y = 0;                  // screen position of the client area, pixels
-    int width = 0, height = 0;         // client size, pixels
-    int base_x = 0, base_y = 0;        // dialog base units in use
-    double font_points = 0;            // size of the dialog's text font
-    unsigned long xid = 0;             // X window of the dialog
-    bool resizable = true;
-};
-
-struct DialogControlInfo {
+struct Control {
+    Dialog *dlg = nullptr;
+    int id = 0;
     DialogControlKind kind = DialogControlKind::Unsupported;
-    std::string text;                  // label text or edit contents, UTF-8, mnemonics as in the template
-    int checked = 0;                   // check boxes: 1 when checked
-    int pos = 0, range_min = 0, range_max = 0; // sliders
-    int x = 0, y = 0, width = 0, height = 0;   // screen rectangle GTK gave the control, pixels
-    bool focused = false;
+    DWORD style = 0;
     bool tab_stop = false;
-    bool fits = true;                  // the text fits its box at the dialog's font size
+    GtkWidget *widget = nullptr; // placed in the dialog
+    GtkWidget *focus = nullptr;  // takes the keyboard focus
+    GtkWidget *label = nullptr;  // the text of buttons, check boxes and static text
+    std::string text;            // as the program gave it, '&' marks included
+    int x = 0, y = 0, w = 0, h = 0; // client pixels
+    int overhead = 0;            // pixels a control needs besides its text
+    bool fits = true;
+    bool quiet = false;          // a state change made by the program, not the user
 };
 
-// The innermost dialog now running modally, or NULL.
-HWND dialog_innermost(void);
-bool dialog_info(HWND hDlg, DialogInfo *out);
-bool dialog_control_info(HWND hDlg, int id, DialogControlInfo *out);
+struct Dialog {
+    DialogTemplate tpl;
+    DLGPROC proc = nullptr;
+    Dialog *owner = nullptr;
+    GtkWidget *window = nullptr;
+    GtkWidget *fixed = nullptr;
+    GtkCssProvider *css = nullptr;
+    std::string css_class;
+    std::string family;
+    double nominal_points = 0; // the size the layout is measured in
+    double points = 0;         // the size texts are drawn in
+    bool built = false;
+    int base_x = 0, base_y = 0;
+    int width = 0, height = 0;
+    bool ended = false;
+    INT_PTR result = 0;
+    std::vector<Control *> controls;
+};
+
+// Live dialogs, innermost last.
+std::vector<Dialog *> &live_dialogs();
+Dialog *find_dialog(HWND h);
+Control *control_by_id(Dialog *d, int id);
+std::string edit_text(const Control *c);
+int slider_pos(Control *c);
+void slider_range(Control *c, int *lo, int *hi);

@@ -1,6 +1,6 @@
 // The dialog template reader against the program's own two templates, hand-made templates and
 // damaged data; and the dialog-unit arithmetic the dialogs are laid out with.
-#include "dialogs.h"
+#include "dialog_template.h"
 #include "res.h"
 #include "resources.h"
 

@@ -3,7 +3,7 @@
 // XTest, reads the controls back through a pipe, and checks what reached the settings store.
 #include <gtest/gtest.h>
 
-#include "dialogs.h"
+#include "dialog_readback.h"
 #include "res.h"
 #include "resources.h"
 #include "ripple.h"
