@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,13 @@ namespace {
 constexpr int kStartMs = 15000;
 // The Shell's services come up one after another after its socket, slowly on a busy machine.
 constexpr int kGnomeStartMs = 60000;
+
+using Clock = std::chrono::steady_clock;
+
+// When a wait of ms from now ends. The waits are measured on the clock, not counted in sleeps,
+// since the commands they run take time too: a screenshot through D-Bus takes seconds on a busy
+// machine, or the 10 s a command is given when the desktop does not answer.
+Clock::time_point after_ms(int ms) { return Clock::now() + std::chrono::milliseconds(ms); }
 
 // Reads a binary PPM (P6, maxval 255) into a picture; empty on any other content.
 Picture read_ppm(const std::string &path)
@@ -59,7 +67,27 @@ std::string find_entry(const std::string &dir, const std::string &prefix)
     return "";
 }
 
+std::string real_path(const std::string &path)
+{
+    char real[4096];
+    return realpath(path.c_str(), real) ? real : "";
+}
+
+// The processes the main thread of pid started.
+std::vector<pid_t> children_of(pid_t pid)
+{
+    std::vector<pid_t> found;
+    std::istringstream list(read_file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
+    for (pid_t child; list >> child;) found.push_back(child);
+    return found;
+}
+
 } // namespace
+
+pid_t HeadlessCompositor::compositor_pid() const
+{
+    return pid_t(atol(read_file(home.home + "/compositor.pid").c_str()));
+}
 
 bool HeadlessCompositor::prepare(const std::string &name)
 {
@@ -157,10 +185,8 @@ bool HeadlessCompositor::start_kwin(int width, int height, std::string *why_not)
                            home.home + "/commands.log"))
         return false;
     Picture expected = known_picture(width, height);
-    for (int waited = 0; screenshot().mean_difference(expected) > 2; waited += 200) {
-        if (waited >= kStartMs) return false;
-        sleep_ms(200);
-    }
+    for (const auto give_up = after_ms(kStartMs); screenshot().mean_difference(expected) > 2; sleep_ms(200))
+        if (Clock::now() > give_up) return false;
     return true;
 }
 
@@ -212,32 +238,69 @@ bool HeadlessCompositor::start_gnome(const std::string &program, int width, int 
             sleep_ms(20);
         }
     }
-    if (!start_on_session_bus(env, program + " --wayland --headless --no-x11 --virtual-monitor " +
-                                       std::to_string(width) + "x" + std::to_string(height) +
-                                       " --wayland-display wayland-gnome"))
-        return false;
+    const std::string command = program + " --wayland --headless --no-x11 --virtual-monitor " + std::to_string(width) +
+                                "x" + std::to_string(height) + " --wayland-display wayland-gnome";
+    const Picture known = known_picture(width, height);
+    // A Shell that hung as it started is replaced (see hung_in_fork); a few times at most.
+    for (int attempt = 1;; attempt++) {
+        const GnomeStart result = try_start_gnome(env, command, known);
+        if (result != GnomeStart::hung) return result == GnomeStart::ready;
+        std::ofstream(home.home + "/commands.log", std::ios::app) << "(the Shell hung as it started: another)\n";
+        if (attempt == 3) return false;
+        end_compositor();
+    }
+}
+
+HeadlessCompositor::GnomeStart HeadlessCompositor::try_start_gnome(const std::vector<std::string> &env,
+                                                                   const std::string &command, const Picture &known)
+{
+    // What a Shell killed before left behind.
+    for (const char *left : {"/bus", "/run/wayland-gnome", "/run/wayland-gnome.lock"}) unlink((home.home + left).c_str());
+    if (!start_on_session_bus(env, command)) return GnomeStart::failed;
     if (run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
              "--method", "org.freedesktop.DBus.UpdateActivationEnvironment",
              "{'WAYLAND_DISPLAY': '" + socket + "', 'XDG_CURRENT_DESKTOP': 'GNOME'}"}) != 0)
-        return false;
-    // The first key makes mutter's virtual keyboard; Escape also takes the Shell out of its overview.
-    for (int waited = 0; !keys({0xff1b}); waited += 200) {
-        if (waited >= kGnomeStartMs) return false;
-        sleep_ms(200);
+        return GnomeStart::failed;
+    // The remote desktop service answers once the session is up; the first key makes its virtual
+    // keyboard.
+    ForkWatch fork_watch;
+    for (const auto give_up = after_ms(kGnomeStartMs); !keys({0xff1b}); sleep_ms(200)) {
+        if (hung_in_fork(fork_watch)) return GnomeStart::hung;
+        if (Clock::now() > give_up) return GnomeStart::failed;
     }
-    if (!gnome_shell_) return true;
+    if (!gnome_shell_) return GnomeStart::ready;
     // The known desktop as the Shell's background; its top bar stays above it.
-    const Picture known = known_picture(width, height);
     const std::string background = write_ppm("background.ppm", known);
     if (run({"gsettings", "set", "org.gnome.desktop.background", "picture-options", "stretched"}) != 0 ||
         run({"gsettings", "set", "org.gnome.desktop.background", "picture-uri", "file://" + background}) != 0)
-        return false;
-    for (int waited = 0; screenshot().width != width || middle(screenshot()).mean_difference(middle(known)) > 3;
-         waited += 200) {
-        if (waited >= kGnomeStartMs) return false;
-        sleep_ms(200);
+        return GnomeStart::failed;
+    // The Shell starts in its overview, which takes no keys until its start-up animation has ended
+    // (an Escape sent sooner is lost, and the overview stays). So the Shell is told to leave it,
+    // again until the desktop shows: a request made before the overview came up does nothing.
+    const auto give_up = after_ms(kGnomeStartMs);
+    for (Picture shot; (shot = screenshot()).width != known.width || middle(shot).mean_difference(middle(known)) > 3;
+         sleep_ms(200)) {
+        if (hung_in_fork(fork_watch)) return GnomeStart::hung;
+        if (Clock::now() > give_up) return GnomeStart::failed;
+        run({"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path", "/org/gnome/Shell",
+             "--method", "org.freedesktop.DBus.Properties.Set", "org.gnome.Shell", "OverviewActive", "<false>"});
     }
-    return true;
+    return GnomeStart::ready;
+}
+
+// GNOME Shell 43 starts the IBus daemon as it starts, and runs JavaScript in the child between its
+// fork and its exec. Now and then another thread of the Shell held a lock at the fork that the
+// child then waits for: the child never gets to its exec, and the Shell waits for it for good,
+// answering nothing. A child that is still the Shell a second later is that.
+bool HeadlessCompositor::hung_in_fork(ForkWatch &watch)
+{
+    const pid_t shell = compositor_pid();
+    const std::string shell_exe = real_path("/proc/" + std::to_string(shell) + "/exe");
+    pid_t stuck = 0;
+    for (pid_t child : children_of(shell))
+        if (!stuck && real_path("/proc/" + std::to_string(child) + "/exe") == shell_exe) stuck = child;
+    if (stuck != watch.child) watch = {stuck, Clock::now()};
+    return stuck && Clock::now() - watch.since > std::chrono::seconds(1);
 }
 
 bool HeadlessCompositor::start_session_bus()
@@ -299,14 +362,26 @@ HeadlessCompositor::~HeadlessCompositor()
     } turn_ends{desktop_turn_};
     background_.signal(SIGTERM);
     background_.wait_exit(2000);
+    end_compositor();
+}
+
+void HeadlessCompositor::end_compositor()
+{
     // dbus-run-session ends its bus once the compositor, which it waits for, ends.
-    pid_t under_bus = pid_t(atol(read_file(home.home + "/compositor.pid").c_str()));
+    const pid_t under_bus = compositor_pid();
     if (under_bus > 0) {
         kill(under_bus, SIGTERM);
-        compositor_.wait_exit(5000);
+        // A compositor that stopped answering does not take its SIGTERM either; nor does a child
+        // of the Shell that hung before its exec.
+        if (compositor_.wait_exit(5000) == -1) {
+            for (pid_t child : children_of(under_bus)) kill(child, SIGKILL);
+            kill(under_bus, SIGKILL);
+        }
     }
     compositor_.signal(SIGTERM);
     if (compositor_.wait_exit(3000) == -1) compositor_.signal(SIGKILL);
+    compositor_.wait_exit(1000);
+    unlink((home.home + "/compositor.pid").c_str());
 }
 
 bool HeadlessCompositor::wait_for_socket(int timeout_ms)
@@ -329,9 +404,14 @@ std::vector<std::string> HeadlessCompositor::client_env() const
 
 int HeadlessCompositor::run(const std::vector<std::string> &argv, int timeout_ms)
 {
+    const std::string log = home.home + "/commands.log";
     Process p;
-    if (!p.start(argv, client_env(), true, home.user, home.home + "/commands.log", home.home)) return -1;
-    return p.wait_exit(timeout_ms);
+    if (!p.start(argv, client_env(), true, home.user, log, home.home)) return -1;
+    const int status = p.wait_exit(timeout_ms);
+    // A command the desktop left without an answer is killed; the log says which.
+    if (status == -1) std::ofstream(log, std::ios::app) << "(no answer within " << timeout_ms << " ms: " << argv[0]
+                                                         << (argv.size() > 1 ? " " + argv[1] : "") << ")\n";
+    return status;
 }
 
 bool HeadlessCompositor::swaymsg(const std::vector<std::string> &command)
@@ -390,10 +470,8 @@ Picture HeadlessCompositor::screenshot(const std::string &output)
 bool HeadlessCompositor::wait_for_change(Process &client, const std::string &output, const Picture &picture)
 {
     // grim gives back exactly what swaybg drew, so any drawing over it shows.
-    for (int waited = 0; screenshot(output).mean_difference(picture) < 1; waited += 100) {
-        if (waited >= kStartMs || !client.running()) return false;
-        sleep_ms(100);
-    }
+    for (const auto give_up = after_ms(kStartMs); screenshot(output).mean_difference(picture) < 1; sleep_ms(100))
+        if (Clock::now() > give_up || !client.running()) return false;
     return true;
 }
 

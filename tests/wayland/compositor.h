@@ -9,6 +9,7 @@
 #include "picture.h"
 #include "process.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,16 @@ private:
     std::string write_ppm(const std::string &name, const Picture &picture);
     bool install_entry(const std::string &name, const std::string &exe);
     bool start_on_session_bus(const std::vector<std::string> &env, const std::string &command);
+    enum class GnomeStart { ready, hung, failed };
+    GnomeStart try_start_gnome(const std::vector<std::string> &env, const std::string &command, const Picture &known);
+    struct ForkWatch {
+        pid_t child = 0;
+        std::chrono::steady_clock::time_point since;
+    };
+    bool hung_in_fork(ForkWatch &watch);
+    void end_compositor();
+    // The compositor run on a session bus of its own (start_on_session_bus), or 0.
+    pid_t compositor_pid() const;
     Process compositor_, background_, system_bus_, session_bus_;
     std::string ipc_socket_, session_client_;
     bool kwin_ = false, gnome_shell_ = false;

@@ -52,10 +52,7 @@ protected:
     static inline std::string why_not_;
 };
 
-// Not run by default: on the two-core test machine the Shell's session sometimes stops answering
-// the harness for good (a run then hangs until ctest's time limit), about one run in two there;
-// run with --gtest_also_run_disabled_tests to try them.
-TEST_F(GnomeShellSaver, DISABLED_WithLeaveInThePermissionStoreItRipplesThePortalsPhotograph)
+TEST_F(GnomeShellSaver, WithLeaveInThePermissionStoreItRipplesThePortalsPhotograph)
 {
     ASSERT_TRUE(store_permission("yes"));
     WaylandSaver saver(*session_);
@@ -68,10 +65,7 @@ TEST_F(GnomeShellSaver, DISABLED_WithLeaveInThePermissionStoreItRipplesThePortal
     EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
 }
 
-// Not run by default: on the two-core test machine the Shell's session sometimes stops answering
-// the harness for good (a run then hangs until ctest's time limit), about one run in two there;
-// run with --gtest_also_run_disabled_tests to try them.
-TEST_F(GnomeShellSaver, DISABLED_WithoutLeaveItCoversTheOutputAtOnceAndNoQuestionAppears)
+TEST_F(GnomeShellSaver, WithoutLeaveItCoversTheOutputAtOnceAndNoQuestionAppears)
 {
     const Picture desktop = known_picture(kWidth, kHeight);
     for (const char *stored : {"", "no"}) {
