@@ -1,5 +1,5 @@
-// The monitors of the X screen, over RandR and Xinerama, and the covers over the parts no monitor
-// shows.
+// The monitors of the X screen, over RandR and Xinerama, the covers over the parts no monitor
+// shows, and the notice to the saver when the monitors change.
 #include "monitors.h"
 
 #include <X11/extensions/Xinerama.h>
@@ -13,6 +13,7 @@ namespace {
 std::vector<MonitorArea> g_listed; // as EnumDisplayMonitors last saw them: HMONITOR n is entry n - 1
 std::vector<Window> g_covers;
 Display *g_covers_dpy = nullptr;
+int g_randr_event_base = -1; // RandR's first event number once its changes are watched
 
 RECT make_rect(int x, int y, int width, int height) { return {x, y, x + width, y + height}; }
 
@@ -120,11 +121,39 @@ std::vector<RECT> unseen_parts(const std::vector<MonitorArea> &monitors, int scr
     return parts;
 }
 
+// Asks the server for RandR's notices of screen, monitor and output changes on the root window.
+void watch_monitor_changes(Display *dpy)
+{
+    int error_base;
+    if (g_randr_event_base >= 0 || !XRRQueryExtension(dpy, &g_randr_event_base, &error_base)) return;
+    ErrorTrap trap(dpy);
+    XRRSelectInput(dpy, DefaultRootWindow(dpy), RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+    trap.failed();
+}
+
+bool note_monitor_event(XEvent &ev)
+{
+    if (g_randr_event_base < 0 || (ev.type != g_randr_event_base + RRScreenChangeNotify &&
+                                   ev.type != g_randr_event_base + RRNotify))
+        return false;
+    // The screen's size as Xlib knows it follows the change.
+    XRRUpdateConfiguration(&ev);
+    if (!g_covers.empty()) {
+        uncover_unseen_parts();
+        cover_unseen_parts();
+    }
+    for (auto &kv : g_state.windows)
+        if (kv.second.saver_popup && !kv.second.destroying)
+            queue_message(hwnd_of(kv.first), WM_DISPLAYCHANGE, 24, 0, false);
+    return true;
+}
+
 void cover_unseen_parts()
 {
     Display *dpy = display_if_open();
     if (g_covers_dpy != dpy) g_covers.clear();
     if (!dpy || !g_covers.empty()) return;
+    watch_monitor_changes(dpy);
     g_covers_dpy = dpy;
     int screen = DefaultScreen(dpy);
     XSetWindowAttributes a = {};
