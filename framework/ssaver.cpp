@@ -25,6 +25,7 @@ static int bWindowLost = 0;
 // The monitors changed at this tick and have not been followed yet.
 static int bMonitorsChanged = 0;
 static DWORD dwMonitorsChangedAt = 0;
+static DWORD dwMonitorsLookedAt = 0;
 static const char *const szAppName = "screensaver";
 
 HWND ss_invoked_parent(void) { return hInvokedParent; }
@@ -180,6 +181,9 @@ static int InitInstance(HINSTANCE hInstance, int nCmdShow)
     return 1;
 }
 
+// Where the pointer was when the saver started (or the screen last changed).
+static POINT prevPt = {0, 0};
+
 static void note_monitor_change(void)
 {
     bMonitorsChanged = 1;
@@ -205,6 +209,7 @@ static void remake_main_window(const RECT *area)
 static void follow_monitors(void)
 {
     bMonitorsChanged = 0;
+    dwMonitorsLookedAt = GetTickCount();
     int primary;
     std::vector<RECT> areas = monitor_areas(&primary);
     RECT own = {nScreenLeft, nScreenTop, nScreenLeft + nScreenWidth, nScreenTop + nScreenHeight};
@@ -215,14 +220,17 @@ static void follow_monitors(void)
 }
 
 // The first saver's share of the loop: monitor savers that ended, and monitor changes once they
-// have settled (one change arrives as several notices). Without a window there is no notice, so
-// the monitors are looked at a few times a second.
+// have settled (one change arrives as several notices). Not every change is announced (monitors a
+// client sets on an X server; none at all while there is no window to hear of them), so the
+// monitors are also looked at twice a second, four times without a window.
 static void tend_monitors(void)
 {
     if (ss_reap_monitor_savers()) note_monitor_change();
-    DWORD waited = GetTickCount() - dwMonitorsChangedAt;
-    if (!hMainWnd && !bMonitorsChanged && waited >= 250) note_monitor_change();
-    else if (bMonitorsChanged && waited >= 100) follow_monitors();
+    DWORD now = GetTickCount();
+    if (bMonitorsChanged && now - dwMonitorsChangedAt >= 100)
+        follow_monitors();
+    else if (!bMonitorsChanged && now - dwMonitorsLookedAt >= (hMainWnd ? 500u : 250u))
+        follow_monitors();
 }
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
@@ -284,7 +292,6 @@ static int moved_too_far(LPARAM lParam, POINT start)
 
 LRESULT CALLBACK DefScreenSaverProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    static POINT prevPt = {0, 0};
     int saver = ss_mode == SS_MODE_SAVER;
     switch (msg) {
     case WM_CREATE:
@@ -312,6 +319,8 @@ LRESULT CALLBACK DefScreenSaverProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM l
         PostQuitMessage(0);
         break;
     case WM_DISPLAYCHANGE:
+        // A screen that shrinks pulls the pointer in with it, which is no move of the user's.
+        if (saver) GetCursorPos(&prevPt);
         if (saver && !bMonitorSaver) note_monitor_change();
         break;
     case WM_ACTIVATE:
