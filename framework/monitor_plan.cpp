@@ -60,7 +60,7 @@ SS_MONITOR_PLAN ss_plan_monitors(const std::vector<RECT> &areas, int primary, co
     std::vector<RECT> kept;
     for (const RECT &rc : running) {
         int at = find_area(areas, &rc);
-        if (at < 0 || at == plan.own || find_area(kept, &rc) >= 0)
+        if (at < 0 || at == plan.own)
             plan.end.push_back(rc);
         else
             kept.push_back(rc);
