@@ -4,10 +4,14 @@
 // the server does not announce: the saver finds them by looking).
 #include <gtest/gtest.h>
 
+#include "dummy_xorg.h"
 #include "harness.h"
 #include "test_embedded_support.h"
 
 #include <algorithm>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
 #include <csignal>
 
 namespace {
@@ -326,6 +330,88 @@ TEST_F(ChangingMonitors, EighteenMonitorsAreEachCovered)
     expect_covered(monitors, "eighteen monitors", 30000);
     s.key("Escape", true, true);
     EXPECT_EQ(s.wait_exit(5000), 0);
+}
+
+// The same on a server that announces its changes (Xorg's dummy driver, outputs of 1280x1024
+// switched on, off and to another mode with xrandr): each change is followed within a second.
+class OutputsWithXrandr : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0) GTEST_SKIP() << "Xorg with the dummy driver needs root";
+        ASSERT_TRUE(xorg.start("        Virtual 4096 2048")) << xorg.log();
+        for (const char *o : {"DUMMY1", "DUMMY2"}) ASSERT_TRUE(xorg.xrandr(std::string("--addmode ") + o + " 1280x1024"));
+        ASSERT_TRUE(xorg.xrandr("--output DUMMY0 --mode 1280x1024 --output DUMMY1 --mode 1280x1024 --right-of DUMMY0"));
+        dpy = XOpenDisplay(xorg.display().c_str());
+        ASSERT_NE(dpy, nullptr);
+        char tmpl[] = "/tmp/tidefold-pictures-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        save_flat_picture(dir + "/green.png", kGreenPicture);
+        save_flat_picture(dir + "/red.png", kRedPicture);
+        ASSERT_TRUE(saver.start({TIDEFOLD_EXE, "/s", "--image", dir, "--no-lighting"},
+                                {"DISPLAY=" + xorg.display(), "XDG_CONFIG_HOME=" + dir}));
+    }
+    void TearDown() override
+    {
+        if (saver.wait_exit(0) == -1) saver.signal(SIGKILL);
+        if (dpy) XCloseDisplay(dpy);
+        std::error_code ignored;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+    }
+
+    // Waits for exactly these saver windows, then for each to show its picture.
+    void expect_covered(const std::vector<MonitorSpec> &want, const char *when, int timeout_ms = 1000)
+    {
+        bool placed = false;
+        for (int waited = 0; !placed && waited <= timeout_ms; waited += 20) {
+            if (waited) sleep_ms(20);
+            std::vector<MonitorSpec> shown = saver_windows_on(dpy);
+            placed = shown.size() == want.size() && std::equal(shown.begin(), shown.end(), want.begin(), same_area);
+        }
+        ASSERT_TRUE(placed) << when << ": not one saver window on each output within " << timeout_ms << " ms";
+        EXPECT_EQ(child_processes_of(saver.pid()).size(), want.size() - 1) << when;
+        sleep_ms(300);
+        for (const MonitorSpec &m : want) {
+            Picture p;
+            p.width = m.width;
+            p.height = m.height;
+            p.pixels.resize((size_t)m.width * m.height);
+            ASSERT_TRUE(read_screen(xorg.display(), m.x, m.y, m.width, m.height, p.pixels.data()));
+            Picture shown = middle(p);
+            EXPECT_GT(std::max(shown.fraction_near(kGreenPicture), shown.fraction_near(kRedPicture)), 0.5)
+                << when << ": the output at " << m.x << "," << m.y << " shows no picture of the saver's";
+        }
+    }
+
+    DummyXorg xorg;
+    Display *dpy = nullptr;
+    std::string dir;
+    Process saver;
+};
+
+TEST_F(OutputsWithXrandr, AddedRemovedAndResizedOutputsAreEachCoveredAndOneKeyStillEndsAll)
+{
+    const MonitorSpec first = {0, 0, 1280, 1024, false}, second = {1280, 0, 1280, 1024, false},
+                      third = {2560, 0, 1280, 1024, false};
+    expect_covered({first, second}, "at start", 10000);
+    ASSERT_TRUE(xorg.xrandr("--output DUMMY2 --mode 1280x1024 --right-of DUMMY1"));
+    expect_covered({first, second, third}, "an output added");
+    std::vector<pid_t> three = child_processes_of(saver.pid());
+    ASSERT_TRUE(xorg.xrandr("--output DUMMY1 --off"));
+    expect_covered({first, third}, "an output switched off");
+    std::vector<pid_t> left = child_processes_of(saver.pid());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_NE(std::find(three.begin(), three.end(), left[0]), three.end()) << "the saver of the output that stayed went";
+    ASSERT_TRUE(xorg.xrandr("--output DUMMY0 --mode 1920x1080"));
+    expect_covered({{0, 0, 1920, 1080, false}, third}, "the first saver's own output resized");
+    EXPECT_EQ(child_processes_of(saver.pid()), left);
+
+    XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, XK_a), True, 0);
+    XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, XK_a), False, 0);
+    XFlush(dpy);
+    EXPECT_EQ(saver.wait_exit(5000), 0);
+    for (pid_t p : left) EXPECT_TRUE(process_ended(p));
 }
 
 } // namespace
