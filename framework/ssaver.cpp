@@ -20,8 +20,8 @@ static int bMonitorSaver = 0;
 // While the first saver makes its window anew for another area, or lets it go: the window's end
 // is not the saver's.
 static int bRemaking = 0;
-// The saver window was taken away from outside (its monitor went).
-static int bWindowLost = 0;
+// The saver window was asked to close (by input, as the saver ends).
+static int bClosing = 0;
 // The monitors changed at this tick and have not been followed yet.
 static int bMonitorsChanged = 0;
 static DWORD dwMonitorsChangedAt = 0;
@@ -184,6 +184,18 @@ static int InitInstance(HINSTANCE hInstance, int nCmdShow)
 // Where the pointer was when the saver started (or the screen last changed).
 static POINT prevPt = {0, 0};
 
+// Whether a monitor still shows the area this saver covers. A window destroyed unasked while it
+// does is the end of the saver (a termination signal); else the window went with its monitor.
+static int own_area_shown(void)
+{
+    int primary;
+    std::vector<RECT> areas = monitor_areas(&primary);
+    RECT own = {nScreenLeft, nScreenTop, nScreenLeft + nScreenWidth, nScreenTop + nScreenHeight};
+    for (const RECT &rc : areas)
+        if (ss_same_rect(&rc, &own)) return 1;
+    return 0;
+}
+
 static void note_monitor_change(void)
 {
     bMonitorsChanged = 1;
@@ -258,12 +270,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
                 ss_end_monitor_savers();
                 return (int)msg.wParam;
             }
-            // A destruction that comes through the queue was not asked for here: the display
-            // took the window away with its monitor.
-            if (msg.message == WM_DESTROY && msg.hwnd == hMainWnd && hMainWnd) bWindowLost = 1;
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
-            bWindowLost = 0;
             continue;
         }
         int first_saver = ss_mode == SS_MODE_SAVER && !bMonitorSaver;
@@ -304,7 +312,7 @@ LRESULT CALLBACK DefScreenSaverProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM l
     case WM_DESTROY:
         ss_shutdown(hWnd);
         if (bRemaking) break;
-        if (saver && bWindowLost) {
+        if (saver && !bClosing && !own_area_shown()) {
             // A monitor saver tells the first one why it ends; the first one stays, holding the
             // input, and covers what monitors are left.
             if (bMonitorSaver) {
@@ -317,6 +325,9 @@ LRESULT CALLBACK DefScreenSaverProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM l
         }
         ShowCursor(TRUE);
         PostQuitMessage(0);
+        break;
+    case WM_CLOSE:
+        bClosing = 1;
         break;
     case WM_DISPLAYCHANGE:
         // A screen that shrinks pulls the pointer in with it, which is no move of the user's.
