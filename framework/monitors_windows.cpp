@@ -65,8 +65,8 @@ int ss_start_monitor_saver(const RECT *area)
     }
     ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
-    MONITOR_SAVER started = {pi.hProcess, *area};
-    monitor_savers.push_back(started);
+    MONITOR_SAVER saver = {pi.hProcess, *area};
+    monitor_savers.push_back(saver);
     return 1;
 }
 
