@@ -47,7 +47,8 @@ target_link_libraries(tidefold_platform PUBLIC X11::X11 X11::Xext X11::Xrandr X1
                       OpenGL::EGL PkgConfig::GTK3 PkgConfig::GLIB PkgConfig::GIO_UNIX
                       tidefold_wayland_protocols)
 
-add_library(tidefold_core STATIC effect/tidefold.cpp framework/ssaver.cpp framework/monitors_linux.cpp)
+add_library(tidefold_core STATIC effect/tidefold.cpp framework/ssaver.cpp framework/monitor_plan.cpp
+            framework/monitors_linux.cpp)
 target_include_directories(tidefold_core PUBLIC ${TIDEFOLD_INCLUDES})
 target_link_libraries(tidefold_core PUBLIC tidefold_platform)
 

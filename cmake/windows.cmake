@@ -1,5 +1,6 @@
 # Windows: the real system libraries; the resource script is linked into the .scr.
-add_library(tidefold_core STATIC effect/tidefold.cpp framework/ssaver.cpp framework/monitors_windows.cpp)
+add_library(tidefold_core STATIC effect/tidefold.cpp framework/ssaver.cpp framework/monitor_plan.cpp
+            framework/monitors_windows.cpp)
 target_include_directories(tidefold_core PUBLIC ${TIDEFOLD_INCLUDES})
 target_link_libraries(tidefold_core PUBLIC opengl32 gdi32 comctl32 advapi32 user32)
 

@@ -1,9 +1,12 @@
 // The savers of the other monitors on Linux: the same program started once per monitor, told its
 // area through the environment, ended with the process that started it however that one ends.
-// The area comes with proof that the starter is the parent: one end of a socket pair the parent
+// Each is ended when its monitor goes; one that ends by itself ends the saver, unless it says its
+// window went with its monitor. The area comes with proof that the starter is the parent: one end of a socket pair the parent
 // made, inherited, whose peer is the parent process. A variable in the user's environment alone
 // makes no monitor saver (which would cover its area without holding the keyboard).
 #include "ssaver.h"
+
+#include "monitor_plan.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -16,9 +19,13 @@
 #include <time.h>
 #include <unistd.h>
 
-#define MAX_MONITOR_SAVERS 16
-static pid_t monitor_savers[MAX_MONITOR_SAVERS];
-static int monitor_saver_count = 0;
+struct MONITOR_SAVER {
+    pid_t pid;
+    RECT area;
+};
+static std::vector<MONITOR_SAVER> monitor_savers;
+// Set by SIGCHLD: some child ended and is waiting to be reaped.
+static volatile sig_atomic_t child_ended = 0;
 
 static void pause_ms(long ms)
 {
@@ -28,7 +35,6 @@ static void pause_ms(long ms)
 
 int ss_start_monitor_saver(const RECT *area)
 {
-    if (monitor_saver_count >= MAX_MONITOR_SAVERS) return 0;
     int proof[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, proof) != 0) return 0;
     char value[80];
@@ -49,7 +55,8 @@ int ss_start_monitor_saver(const RECT *area)
     close(proof[0]);
     close(proof[1]);
     if (pid < 0) return 0;
-    monitor_savers[monitor_saver_count++] = pid;
+    MONITOR_SAVER started = {pid, *area};
+    monitor_savers.push_back(started);
     return 1;
 }
 
@@ -76,44 +83,96 @@ int ss_given_monitor(RECT *area)
     return read;
 }
 
-// A monitor saver that ends leaves its monitor uncovered, so the whole saver ends, the way a
-// termination signal ends it.
-static void on_monitor_saver_end(int sig)
+static void on_child_end(int sig)
 {
     (void)sig;
-    kill(getpid(), SIGTERM);
+    child_ended = 1;
 }
 
 void ss_watch_monitor_savers(HWND hWnd)
 {
     (void)hWnd;
-    if (!monitor_saver_count) return;
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_monitor_saver_end;
+    sa.sa_handler = on_child_end;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART | SA_NOCLDSTOP;
     sigaction(SIGCHLD, &sa, NULL);
-    for (int i = 0; i < monitor_saver_count; i++)
-        if (waitpid(monitor_savers[i], NULL, WNOHANG) != 0) kill(getpid(), SIGTERM);
+    // One may have ended before the handler was there.
+    child_ended = 1;
 }
 
-// Asks every monitor saver to end and waits for them a little; what is left then is killed.
+int ss_reap_monitor_savers(void)
+{
+    if (!child_ended) return 0;
+    child_ended = 0;
+    int gone = 0;
+    for (size_t i = 0; i < monitor_savers.size();) {
+        int status = 0;
+        pid_t ended = waitpid(monitor_savers[i].pid, &status, WNOHANG);
+        if (ended == 0) {
+            i++;
+            continue;
+        }
+        monitor_savers.erase(monitor_savers.begin() + (long)i);
+        // A monitor saver that ends for any other reason leaves its monitor uncovered, so the
+        // whole saver ends, the way a termination signal ends it.
+        if (ended > 0 && WIFEXITED(status) && WEXITSTATUS(status) == SS_MONITOR_GONE_STATUS)
+            gone = 1;
+        else
+            kill(getpid(), SIGTERM);
+    }
+    return gone;
+}
+
+std::vector<RECT> ss_monitor_saver_areas(void)
+{
+    std::vector<RECT> areas;
+    for (const MONITOR_SAVER &m : monitor_savers) areas.push_back(m.area);
+    return areas;
+}
+
+// Asks the savers to end and waits for them a little; what is left then is killed.
+static void end_savers(std::vector<pid_t> left)
+{
+    for (size_t i = 0; i < left.size();)
+        if (kill(left[i], SIGTERM) == 0)
+            i++;
+        else
+            left.erase(left.begin() + (long)i);
+    for (int waited = 0; !left.empty() && waited < 90; waited += 2) {
+        for (size_t i = 0; i < left.size();)
+            if (waitpid(left[i], NULL, WNOHANG) != 0)
+                left.erase(left.begin() + (long)i);
+            else
+                i++;
+        if (!left.empty()) pause_ms(2);
+    }
+    for (pid_t pid : left) {
+        kill(pid, SIGKILL);
+        waitpid(pid, NULL, 0);
+    }
+}
+
+void ss_end_monitor_saver(const RECT *area)
+{
+    std::vector<pid_t> ending;
+    for (size_t i = 0; i < monitor_savers.size();)
+        if (ss_same_rect(&monitor_savers[i].area, area)) {
+            ending.push_back(monitor_savers[i].pid);
+            monitor_savers.erase(monitor_savers.begin() + (long)i);
+        } else {
+            i++;
+        }
+    end_savers(ending);
+}
+
 void ss_end_monitor_savers(void)
 {
-    if (!monitor_saver_count) return;
+    if (monitor_savers.empty()) return;
     signal(SIGCHLD, SIG_DFL);
-    int left = 0;
-    for (int i = 0; i < monitor_saver_count; i++)
-        if (kill(monitor_savers[i], SIGTERM) == 0) monitor_savers[left++] = monitor_savers[i];
-    for (int waited = 0; left && waited < 90; waited += 2) {
-        for (int i = 0; i < left; i++)
-            if (waitpid(monitor_savers[i], NULL, WNOHANG) != 0) monitor_savers[i--] = monitor_savers[--left];
-        if (left) pause_ms(2);
-    }
-    for (int i = 0; i < left; i++) {
-        kill(monitor_savers[i], SIGKILL);
-        waitpid(monitor_savers[i], NULL, 0);
-    }
-    monitor_saver_count = 0;
+    std::vector<pid_t> ending;
+    for (const MONITOR_SAVER &m : monitor_savers) ending.push_back(m.pid);
+    monitor_savers.clear();
+    end_savers(ending);
 }

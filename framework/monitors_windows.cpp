@@ -1,14 +1,19 @@
 // The savers of the other monitors on Windows: the same .scr started once per monitor, told its
-// area through the environment, in a job that ends them all when this process ends.
+// area through the environment, in a job that ends them all when this process ends; each ended
+// alone when its monitor goes.
 #include "ssaver.h"
+
+#include "monitor_plan.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#define MAX_MONITOR_SAVERS 16
-static HANDLE hMonitorSavers[MAX_MONITOR_SAVERS];
-static int nMonitorSavers = 0;
+struct MONITOR_SAVER {
+    HANDLE hProcess;
+    RECT area;
+};
+static std::vector<MONITOR_SAVER> monitor_savers;
 static HANDLE hSaverJob = NULL;
 
 // The job kills every process in it once its last handle closes, which our end does too.
@@ -31,7 +36,7 @@ static HANDLE saver_job(void)
 int ss_start_monitor_saver(const RECT *area)
 {
     HANDLE job = saver_job();
-    if (!job || nMonitorSavers >= MAX_MONITOR_SAVERS) return 0;
+    if (!job) return 0;
     char exe[MAX_PATH];
     DWORD n = GetModuleFileNameA(NULL, exe, sizeof exe);
     if (n == 0 || n >= sizeof exe) return 0;
@@ -60,7 +65,8 @@ int ss_start_monitor_saver(const RECT *area)
     }
     ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
-    hMonitorSavers[nMonitorSavers++] = pi.hProcess;
+    MONITOR_SAVER saver = {pi.hProcess, *area};
+    monitor_savers.push_back(saver);
     return 1;
 }
 
@@ -70,20 +76,52 @@ int ss_given_monitor(RECT *area)
     return given && ss_read_monitor_area(given, area);
 }
 
-// Waits for the first monitor saver to end (a click or a move over its monitor ends it) and then
-// closes the saver window, which ends the others.
-static DWORD WINAPI close_when_one_ends(LPVOID param)
+void ss_watch_monitor_savers(HWND hWnd) { (void)hWnd; }
+
+// A monitor saver that ends by itself (a click or a move over its monitor ends it) closes the
+// saver window, which ends the others.
+int ss_reap_monitor_savers(void)
 {
-    WaitForMultipleObjects((DWORD)nMonitorSavers, hMonitorSavers, FALSE, INFINITE);
-    PostMessageA((HWND)param, WM_CLOSE, 0, 0);
-    return 0;
+    int gone = 0;
+    for (size_t i = 0; i < monitor_savers.size();) {
+        HANDLE h = monitor_savers[i].hProcess;
+        if (WaitForSingleObject(h, 0) != WAIT_OBJECT_0) {
+            i++;
+            continue;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(h, &code);
+        CloseHandle(h);
+        monitor_savers.erase(monitor_savers.begin() + (long)i);
+        if (code == SS_MONITOR_GONE_STATUS)
+            gone = 1;
+        else if (hMainWnd)
+            PostMessageA(hMainWnd, WM_CLOSE, 0, 0);
+        else
+            PostQuitMessage(0);
+    }
+    return gone;
 }
 
-void ss_watch_monitor_savers(HWND hWnd)
+std::vector<RECT> ss_monitor_saver_areas(void)
 {
-    if (!nMonitorSavers || !hWnd) return;
-    HANDLE thread = CreateThread(NULL, 0, close_when_one_ends, hWnd, 0, NULL);
-    if (thread) CloseHandle(thread);
+    std::vector<RECT> areas;
+    for (const MONITOR_SAVER &m : monitor_savers) areas.push_back(m.area);
+    return areas;
+}
+
+void ss_end_monitor_saver(const RECT *area)
+{
+    for (size_t i = 0; i < monitor_savers.size();) {
+        if (!ss_same_rect(&monitor_savers[i].area, area)) {
+            i++;
+            continue;
+        }
+        TerminateProcess(monitor_savers[i].hProcess, 0);
+        WaitForSingleObject(monitor_savers[i].hProcess, 1000);
+        CloseHandle(monitor_savers[i].hProcess);
+        monitor_savers.erase(monitor_savers.begin() + (long)i);
+    }
 }
 
 void ss_end_monitor_savers(void)
@@ -92,4 +130,6 @@ void ss_end_monitor_savers(void)
     TerminateJobObject(hSaverJob, 0);
     CloseHandle(hSaverJob);
     hSaverJob = NULL;
+    for (const MONITOR_SAVER &m : monitor_savers) CloseHandle(m.hProcess);
+    monitor_savers.clear();
 }

@@ -1,6 +1,8 @@
 // The screen saver framework: start-up by mode, the saver window and the polling message loop.
 #include "ssaver.h"
 
+#include "monitor_plan.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -15,6 +17,15 @@ int nScreenTop = 0;
 static HWND hInvokedParent = NULL;
 // 1 in a saver started for one monitor by the saver the user started: it takes no activation.
 static int bMonitorSaver = 0;
+// While the first saver makes its window anew for another area, or lets it go: the window's end
+// is not the saver's.
+static int bRemaking = 0;
+// The saver window was asked to close (by input, as the saver ends).
+static int bClosing = 0;
+// The monitors changed at this tick and have not been followed yet.
+static int bMonitorsChanged = 0;
+static DWORD dwMonitorsChangedAt = 0;
+static DWORD dwMonitorsLookedAt = 0;
 static const char *const szAppName = "screensaver";
 
 HWND ss_invoked_parent(void) { return hInvokedParent; }
@@ -54,30 +65,25 @@ void ss_scan_command_line(const char *lpCmdLine)
     }
 }
 
-#define SS_MAX_MONITORS 16
-static RECT monitor_areas[SS_MAX_MONITORS];
-static int monitor_count = 0;
-static int primary_monitor = 0;
-
-// Lists each monitor once (mirrored ones share one area), remembering which one is the primary.
+// Every monitor, as EnumDisplayMonitors lists it.
 static BOOL CALLBACK note_monitor(HMONITOR hMonitor, HDC hdc, LPRECT rc, LPARAM data)
 {
     (void)hdc;
     (void)rc;
-    (void)data;
     MONITORINFO mi;
     mi.cbSize = sizeof mi;
-    if (monitor_count >= SS_MAX_MONITORS || !GetMonitorInfoA(hMonitor, &mi)) return TRUE;
-    const RECT *rc_new = &mi.rcMonitor;
-    for (int i = 0; i < monitor_count; i++) {
-        const RECT *seen = &monitor_areas[i];
-        if (seen->left == rc_new->left && seen->top == rc_new->top && seen->right == rc_new->right &&
-            seen->bottom == rc_new->bottom)
-            return TRUE;
-    }
-    if (mi.dwFlags & MONITORINFOF_PRIMARY) primary_monitor = monitor_count;
-    monitor_areas[monitor_count++] = mi.rcMonitor;
+    if (!GetMonitorInfoA(hMonitor, &mi)) return TRUE;
+    SS_MONITOR m = {mi.rcMonitor, (mi.dwFlags & MONITORINFOF_PRIMARY) != 0};
+    ((std::vector<SS_MONITOR> *)data)->push_back(m);
     return TRUE;
+}
+
+// The areas that want a saver each (mirrored monitors share one), and which is the primary's.
+static std::vector<RECT> monitor_areas(int *primary)
+{
+    std::vector<SS_MONITOR> monitors;
+    EnumDisplayMonitors(NULL, NULL, note_monitor, (LPARAM)&monitors);
+    return ss_distinct_areas(monitors, primary);
 }
 
 static void use_area(const RECT *rc)
@@ -123,11 +129,12 @@ static int take_monitor(void)
         return 1;
     }
     if (another_saver_running()) return 0;
-    EnumDisplayMonitors(NULL, NULL, note_monitor, 0);
-    if (monitor_count < 2) return 1;
-    for (int i = 0; i < monitor_count; i++)
-        if (i != primary_monitor) ss_start_monitor_saver(&monitor_areas[i]);
-    use_area(&monitor_areas[primary_monitor]);
+    int primary;
+    std::vector<RECT> areas = monitor_areas(&primary);
+    if (areas.size() < 2) return 1;
+    for (size_t i = 0; i < areas.size(); i++)
+        if ((int)i != primary) ss_start_monitor_saver(&areas[i]);
+    use_area(&areas[primary]);
     return 1;
 }
 
@@ -174,6 +181,70 @@ static int InitInstance(HINSTANCE hInstance, int nCmdShow)
     return 1;
 }
 
+// Where the pointer was when the saver started (or the screen last changed).
+static POINT prevPt = {0, 0};
+
+// Whether a monitor still shows the area this saver covers. A window destroyed unasked while it
+// does is the end of the saver (a termination signal); else the window went with its monitor.
+static int own_area_shown(void)
+{
+    int primary;
+    std::vector<RECT> areas = monitor_areas(&primary);
+    RECT own = {nScreenLeft, nScreenTop, nScreenLeft + nScreenWidth, nScreenTop + nScreenHeight};
+    for (const RECT &rc : areas)
+        if (ss_same_rect(&rc, &own)) return 1;
+    return 0;
+}
+
+static void note_monitor_change(void)
+{
+    bMonitorsChanged = 1;
+    dwMonitorsChangedAt = GetTickCount();
+}
+
+// The first saver's window made anew over area, or let go with NULL; the input stays held by the
+// new window, and the pointer's start and the cursor count stay as they were.
+static void remake_main_window(const RECT *area)
+{
+    bRemaking = 1;
+    if (hMainWnd && IsWindow(hMainWnd)) DestroyWindow(hMainWnd);
+    hMainWnd = NULL;
+    if (area) {
+        use_area(area);
+        InitInstance(hInst, SW_SHOWDEFAULT);
+    }
+    bRemaking = 0;
+}
+
+// Brings the savers in line with the monitors shown now: one per distinct area, each made for
+// its area's size.
+static void follow_monitors(void)
+{
+    bMonitorsChanged = 0;
+    dwMonitorsLookedAt = GetTickCount();
+    int primary;
+    std::vector<RECT> areas = monitor_areas(&primary);
+    RECT own = {nScreenLeft, nScreenTop, nScreenLeft + nScreenWidth, nScreenTop + nScreenHeight};
+    SS_MONITOR_PLAN plan = ss_plan_monitors(areas, primary, hMainWnd ? &own : NULL, ss_monitor_saver_areas());
+    for (const RECT &rc : plan.end) ss_end_monitor_saver(&rc);
+    if (plan.remake) remake_main_window(plan.own >= 0 ? &areas[plan.own] : NULL);
+    for (const RECT &rc : plan.start) ss_start_monitor_saver(&rc);
+}
+
+// The first saver's share of the loop: monitor savers that ended, and monitor changes once they
+// have settled (one change arrives as several notices). Not every change is announced (monitors a
+// client sets on an X server; none at all while there is no window to hear of them), so the
+// monitors are also looked at twice a second, four times without a window.
+static void tend_monitors(void)
+{
+    if (ss_reap_monitor_savers()) note_monitor_change();
+    DWORD now = GetTickCount();
+    if (bMonitorsChanged && now - dwMonitorsChangedAt >= 100)
+        follow_monitors();
+    else if (!bMonitorsChanged && now - dwMonitorsLookedAt >= (hMainWnd ? 500u : 250u))
+        follow_monitors();
+}
+
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
 {
     nScreenWidth = GetSystemMetrics(SM_CXSCREEN);
@@ -190,7 +261,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
         ss_end_monitor_savers();
         return 0;
     }
-    ss_watch_monitor_savers(hMainWnd);
+    if (ss_mode == SS_MODE_SAVER && !bMonitorSaver) ss_watch_monitor_savers(hMainWnd);
 
     MSG msg;
     for (;;) {
@@ -203,9 +274,13 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
             DispatchMessageA(&msg);
             continue;
         }
-        if (ss_mode == SS_MODE_SAVER || ss_mode == SS_MODE_PREVIEW) {
+        int first_saver = ss_mode == SS_MODE_SAVER && !bMonitorSaver;
+        if (first_saver) tend_monitors();
+        if (hMainWnd && (ss_mode == SS_MODE_SAVER || ss_mode == SS_MODE_PREVIEW)) {
             ss_draw(hMainWnd);
             Sleep(1);
+        } else if (first_saver) {
+            Sleep(50);
         }
     }
 }
@@ -225,11 +300,10 @@ static int moved_too_far(LPARAM lParam, POINT start)
 
 LRESULT CALLBACK DefScreenSaverProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    static POINT prevPt = {0, 0};
     int saver = ss_mode == SS_MODE_SAVER;
     switch (msg) {
     case WM_CREATE:
-        if (saver) {
+        if (saver && !bRemaking) {
             GetCursorPos(&prevPt);
             ShowCursor(FALSE);
         }
@@ -237,8 +311,28 @@ LRESULT CALLBACK DefScreenSaverProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM l
         break;
     case WM_DESTROY:
         ss_shutdown(hWnd);
+        if (bRemaking) break;
+        if (saver && !bClosing && !own_area_shown()) {
+            // A monitor saver tells the first one why it ends; the first one stays, holding the
+            // input, and covers what monitors are left.
+            if (bMonitorSaver) {
+                PostQuitMessage(SS_MONITOR_GONE_STATUS);
+            } else {
+                hMainWnd = NULL;
+                note_monitor_change();
+            }
+            break;
+        }
         ShowCursor(TRUE);
         PostQuitMessage(0);
+        break;
+    case WM_CLOSE:
+        bClosing = 1;
+        break;
+    case WM_DISPLAYCHANGE:
+        // A screen that shrinks pulls the pointer in with it, which is no move of the user's.
+        if (saver) GetCursorPos(&prevPt);
+        if (saver && !bMonitorSaver) note_monitor_change();
         break;
     case WM_ACTIVATE:
     case WM_ACTIVATEAPP:

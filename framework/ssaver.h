@@ -7,6 +7,8 @@
 #include "win32.h"
 #endif
 
+#include <vector>
+
 #define SS_MODE_CONFIG 0
 #define SS_MODE_PASSWORD 1
 #define SS_MODE_SAVER 2
@@ -37,13 +39,21 @@ void ss_scan_command_line(const char *lpCmdLine);
 HWND ss_invoked_parent(void);
 
 // The savers of the other monitors, one process each: started with the same program in saver mode
-// and the monitor's area in this variable, ended together with the process that started them, and
-// ending it when one of them ends (monitors_windows.cpp, monitors_linux.cpp).
+// and the monitor's area in this variable, ended together with the process that started them, or
+// one by one as their monitors go. One that ends unasked ends the first saver too, unless it ended
+// with SS_MONITOR_GONE_STATUS: its window was taken away with its monitor (monitors_windows.cpp,
+// monitors_linux.cpp).
 #define SS_MONITOR_VARIABLE "TIDEFOLD_MONITOR"
 int ss_read_monitor_area(const char *text, RECT *rc);
 // In a saver started for one monitor by the saver the user started: that monitor's area, and 1.
 // 0 in any other process, whatever its environment holds.
 int ss_given_monitor(RECT *area);
+#define SS_MONITOR_GONE_STATUS 3
 int ss_start_monitor_saver(const RECT *area);
 void ss_watch_monitor_savers(HWND hWnd);
+// Forgets the monitor savers that ended: 1 when one of them ended because its monitor went. One
+// that ended otherwise ends the whole saver, as a termination request (as closing it on Windows).
+int ss_reap_monitor_savers(void);
+std::vector<RECT> ss_monitor_saver_areas(void);
+void ss_end_monitor_saver(const RECT *area);
 void ss_end_monitor_savers(void);

@@ -223,6 +223,8 @@ BOOL WINAPI TranslateMessage(const MSG *lpMsg)
     return TRUE;
 }
 
+DWORD WINAPI GetTickCount(void) { return now_ms(); }
+
 void WINAPI Sleep(DWORD dwMilliseconds)
 {
     timespec ts;

@@ -192,6 +192,7 @@ static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40, "PIXELFORMATDESCRIPTOR must b
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
 #define WM_ACTIVATEAPP 0x001C
+#define WM_DISPLAYCHANGE 0x007E
 #define WM_NCACTIVATE 0x0086
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
@@ -371,6 +372,7 @@ HWND WINAPI GetDesktopWindow(void);
 HDC WINAPI GetDC(HWND hWnd);
 int WINAPI ReleaseDC(HWND hWnd, HDC hDC);
 void WINAPI Sleep(DWORD dwMilliseconds);
+DWORD WINAPI GetTickCount(void);
 
 // gdi: device contexts, bitmaps, screen capture, pixel formats (gdi.cpp).
 int WINAPI GetDeviceCaps(HDC hdc, int index);

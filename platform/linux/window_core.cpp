@@ -139,6 +139,9 @@ void drop_all_windows(bool notify)
     backend().destroy_surfaces(all, false);
     g_windows.clear();
     purge_all_window_messages();
+    // Nothing can be shown any more: the program is told to end, whatever its windows did with
+    // their WM_DESTROY (a saver whose monitor went would wait for monitors to come back).
+    if (notify) PostQuitMessage(1);
 }
 
 LRESULT call_proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -219,6 +222,13 @@ void surface_closed(HWND hwnd)
     w->destroying = true;
     w->mapped = false;
     queue_message(hwnd, WM_DESTROY, 0, 0, true);
+}
+
+void monitors_changed(WPARAM bits_per_pixel)
+{
+    for (WindowRecord *w : all_windows())
+        if (!w->destroying && !window_record(w->parent))
+            queue_message(w->hwnd, WM_DISPLAYCHANGE, bits_per_pixel, 0, false);
 }
 
 void reset_window_core()

@@ -49,7 +49,8 @@ template <typename Rec> std::vector<Rec *> all_windows_as()
 // Delivers WM_DESTROY to the window and to our windows inside it, parent first, has the backend
 // let their surfaces go (destroying the top one's when it still exists) and forgets them.
 void destroy_window_tree(HWND top, bool surface_exists);
-// The connection is gone: every window goes, with its WM_DESTROY when notify is set.
+// The connection is gone: every window goes, with its WM_DESTROY when notify is set, and then
+// WM_QUIT.
 void drop_all_windows(bool notify);
 
 // Calls the window's procedure; windows being destroyed are reached too (their WM_DESTROY comes
@@ -84,6 +85,9 @@ void input_focus(HWND hwnd, bool active);
 // The server destroyed the window: it is marked, and its WM_DESTROY comes at the next peek (or
 // when the program destroys it first); what was queued for it goes then.
 void surface_closed(HWND hwnd);
+// The monitors changed: every live top-level window of ours gets WM_DISPLAYCHANGE with the
+// screen's bits per pixel, as Windows broadcasts it.
+void monitors_changed(WPARAM bits_per_pixel);
 
 // Forgets the windows, the cursor count and the key state (tests start each case afresh).
 void reset_window_core();

@@ -78,7 +78,9 @@ bool process_ended(pid_t pid)
     return !process_status(pid, &parent, &state) || state == 'Z' || state == 'X';
 }
 
-std::vector<pid_t> SaverSession::child_processes()
+std::vector<pid_t> SaverSession::child_processes() { return child_processes_of(pid_); }
+
+std::vector<pid_t> child_processes_of(pid_t pid_)
 {
     std::vector<pid_t> out;
     if (pid_ <= 0) return out;
@@ -247,7 +249,9 @@ static void collect_named(Display *dpy, Window w, const char *name, std::vector<
 
 static int ignore_x_error(Display *, XErrorEvent *) { return 0; }
 
-std::vector<MonitorSpec> SaverSession::saver_windows()
+std::vector<MonitorSpec> SaverSession::saver_windows() { return saver_windows_on(dpy_); }
+
+std::vector<MonitorSpec> saver_windows_on(Display *dpy_)
 {
     std::vector<MonitorSpec> out;
     // Windows may go away while the tree is walked.

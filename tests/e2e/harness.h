@@ -80,3 +80,7 @@ void store_saver_setting(const char *name, unsigned value);
 void store_saver_string(const char *name, const std::string &value);
 // True once the process is gone or left only as a zombie.
 bool process_ended(pid_t pid);
+// The running processes pid started, and the mapped windows titled "screensaver" on a display, as
+// SaverSession gives them for its own.
+std::vector<pid_t> child_processes_of(pid_t pid);
+std::vector<MonitorSpec> saver_windows_on(Display *dpy);

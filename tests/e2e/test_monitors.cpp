@@ -1,9 +1,16 @@
 // The full-screen saver on a screen of two monitors of unequal size (1280x1024 at +0+0 and
-// 1920x1080 at +1280+0), which leaves a strip under the small one that no monitor shows.
+// 1920x1080 at +1280+0), which leaves a strip under the small one that no monitor shows; and on
+// monitors that come, go, change and mirror each other while it runs (RandR 1.5 monitors that
+// the server does not announce: the saver finds them by looking).
 #include <gtest/gtest.h>
 
+#include "dummy_xorg.h"
 #include "harness.h"
 #include "test_embedded_support.h"
+
+#include <algorithm>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <csignal>
 
@@ -223,6 +230,188 @@ TEST_F(TwoMonitorSaver, EachMonitorTakesAPictureOfItsOwnFromTheFolder)
     EXPECT_EQ(s.wait_exit(5000), 0);
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
+}
+
+// Monitors that change while the saver runs, each monitor showing one of the folder's flat
+// pictures once covered (the desktop shows neither colour).
+class ChangingMonitors : public TwoMonitorSaver {
+protected:
+    void start_with_pictures(const std::vector<MonitorSpec> &monitors)
+    {
+        char tmpl[] = "/tmp/tidefold-pictures-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        save_flat_picture(dir_ + "/green.png", kGreenPicture);
+        save_flat_picture(dir_ + "/red.png", kRedPicture);
+        ASSERT_TRUE(s.set_monitors(monitors)) << "the server has no RandR 1.5";
+        s.paint_desktop(monitor_desktop());
+        s.move_pointer(100, 100);
+        ASSERT_TRUE(s.launch("/s --image " + dir_ + " --no-lighting"));
+        expect_covered(monitors, "at start");
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+    }
+
+    // Waits for one saver window on each distinct area (of those given, mirrors left out) and no
+    // other, then for each to show its picture.
+    void expect_covered(const std::vector<MonitorSpec> &monitors, const char *when, int timeout_ms = 1500)
+    {
+        std::vector<MonitorSpec> want;
+        for (const MonitorSpec &m : monitors)
+            if (std::none_of(want.begin(), want.end(), [&](const MonitorSpec &w) { return same_area(w, m); }))
+                want.push_back(m);
+        std::sort(want.begin(), want.end(), [](const MonitorSpec &a, const MonitorSpec &b) { return a.x < b.x; });
+        bool placed = false;
+        for (int waited = 0; !placed && waited <= timeout_ms; waited += 50) {
+            if (waited) sleep_ms(50);
+            std::vector<MonitorSpec> shown = s.saver_windows();
+            placed = shown.size() == want.size() && std::equal(shown.begin(), shown.end(), want.begin(), same_area);
+        }
+        ASSERT_TRUE(placed) << when << ": not one saver window on each monitor";
+        ASSERT_EQ(s.child_processes().size(), want.size() - 1) << when;
+        sleep_ms(400);
+        for (const MonitorSpec &m : want) {
+            Picture shown = middle(s.screenshot(m.x, m.y, m.width, m.height));
+            EXPECT_GT(std::max(shown.fraction_near(kGreenPicture), shown.fraction_near(kRedPicture)), 0.5)
+                << when << ": the monitor at " << m.x << "," << m.y << " shows no picture of the saver's";
+        }
+    }
+
+    std::string dir_;
+};
+
+// One monitor split in two (one resized, one added), one removed, the first saver's own monitor
+// resized, a mirror of it added: after each, one saver per monitor and none left over, the
+// savers of monitors that stayed as they were untouched, and at the end one key ends every one
+// with status 0.
+TEST_F(ChangingMonitors, EachChangeLeavesEveryMonitorCoveredOnceAndOneKeyStillEndsAll)
+{
+    MonitorSpec left = kLeft;
+    left.primary = true;
+    start_with_pictures({left, kRight});
+    std::vector<pid_t> before = s.child_processes();
+    ASSERT_EQ(before.size(), 1u);
+
+    const MonitorSpec half1 = {1280, 0, 960, 1080, false}, half2 = {2240, 0, 960, 1080, false};
+    s.set_monitors({left, half1, half2});
+    expect_covered({left, half1, half2}, "one monitor split in two");
+    EXPECT_TRUE(process_ended(before[0])) << "the saver of the monitor that changed size stayed";
+
+    std::vector<pid_t> halves = s.child_processes();
+    s.set_monitors({left, half1});
+    expect_covered({left, half1}, "one removed");
+    std::vector<pid_t> left_over = s.child_processes();
+    ASSERT_EQ(left_over.size(), 1u);
+    EXPECT_NE(std::find(halves.begin(), halves.end(), left_over[0]), halves.end())
+        << "the saver of the monitor that stayed was replaced";
+
+    const MonitorSpec taller = {0, 0, 1280, 1080, true};
+    s.set_monitors({taller, half1});
+    expect_covered({taller, half1}, "the first saver's own monitor resized");
+    s.set_monitors({taller, half1, {0, 0, 1280, 1080, false}});
+    expect_covered({taller, half1}, "a mirror of it added");
+    EXPECT_EQ(s.child_processes(), left_over) << "a mirror changed the savers";
+
+    s.key("a", true, true);
+    EXPECT_EQ(s.wait_exit(5000), 0);
+    EXPECT_TRUE(all_ended(left_over, 1000));
+    EXPECT_TRUE(windows_gone(1000));
+}
+
+TEST_F(ChangingMonitors, EighteenMonitorsAreEachCovered)
+{
+    std::vector<MonitorSpec> monitors;
+    for (int i = 0; i < 18; i++) monitors.push_back({i * 176, 0, 176, 1080, i == 0});
+    start_with_pictures(monitors);
+    if (HasFatalFailure()) return;
+    expect_covered(monitors, "eighteen monitors", 30000);
+    s.key("Escape", true, true);
+    EXPECT_EQ(s.wait_exit(5000), 0);
+}
+
+// The same on a server that announces its changes (Xorg's dummy driver, outputs of 1280x1024
+// switched on, off and to another mode with xrandr): each change is followed within a second.
+class OutputsWithXrandr : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0) GTEST_SKIP() << "Xorg with the dummy driver needs root";
+        ASSERT_TRUE(xorg.start("        Virtual 4096 2048")) << xorg.log();
+        for (const char *o : {"DUMMY1", "DUMMY2"}) ASSERT_TRUE(xorg.xrandr(std::string("--addmode ") + o + " 1280x1024"));
+        ASSERT_TRUE(xorg.xrandr("--output DUMMY0 --mode 1280x1024 --output DUMMY1 --mode 1280x1024 --right-of DUMMY0"));
+        dpy = XOpenDisplay(xorg.display().c_str());
+        ASSERT_NE(dpy, nullptr);
+        char tmpl[] = "/tmp/tidefold-pictures-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        save_flat_picture(dir + "/green.png", kGreenPicture);
+        save_flat_picture(dir + "/red.png", kRedPicture);
+        ASSERT_TRUE(saver.start({TIDEFOLD_EXE, "/s", "--image", dir, "--no-lighting"},
+                                {"DISPLAY=" + xorg.display(), "XDG_CONFIG_HOME=" + dir}));
+    }
+    void TearDown() override
+    {
+        if (saver.wait_exit(0) == -1) saver.signal(SIGKILL);
+        if (dpy) XCloseDisplay(dpy);
+        std::error_code ignored;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+    }
+
+    // Waits for exactly these saver windows, then for each to show its picture.
+    void expect_covered(const std::vector<MonitorSpec> &want, const char *when, int timeout_ms = 1000)
+    {
+        bool placed = false;
+        for (int waited = 0; !placed && waited <= timeout_ms; waited += 20) {
+            if (waited) sleep_ms(20);
+            std::vector<MonitorSpec> shown = saver_windows_on(dpy);
+            placed = shown.size() == want.size() && std::equal(shown.begin(), shown.end(), want.begin(), same_area);
+        }
+        ASSERT_TRUE(placed) << when << ": not one saver window on each output within " << timeout_ms << " ms";
+        EXPECT_EQ(child_processes_of(saver.pid()).size(), want.size() - 1) << when;
+        sleep_ms(300);
+        for (const MonitorSpec &m : want) {
+            Picture p;
+            p.width = m.width;
+            p.height = m.height;
+            p.pixels.resize((size_t)m.width * m.height);
+            ASSERT_TRUE(read_screen(xorg.display(), m.x, m.y, m.width, m.height, p.pixels.data()));
+            Picture shown = middle(p);
+            EXPECT_GT(std::max(shown.fraction_near(kGreenPicture), shown.fraction_near(kRedPicture)), 0.5)
+                << when << ": the output at " << m.x << "," << m.y << " shows no picture of the saver's";
+        }
+    }
+
+    DummyXorg xorg;
+    Display *dpy = nullptr;
+    std::string dir;
+    Process saver;
+};
+
+TEST_F(OutputsWithXrandr, AddedRemovedAndResizedOutputsAreEachCoveredAndOneKeyStillEndsAll)
+{
+    const MonitorSpec first = {0, 0, 1280, 1024, false}, second = {1280, 0, 1280, 1024, false},
+                      third = {2560, 0, 1280, 1024, false};
+    expect_covered({first, second}, "at start", 10000);
+    ASSERT_TRUE(xorg.xrandr("--output DUMMY2 --mode 1280x1024 --right-of DUMMY1"));
+    expect_covered({first, second, third}, "an output added");
+    std::vector<pid_t> three = child_processes_of(saver.pid());
+    ASSERT_TRUE(xorg.xrandr("--output DUMMY1 --off"));
+    expect_covered({first, third}, "an output switched off");
+    std::vector<pid_t> left = child_processes_of(saver.pid());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_NE(std::find(three.begin(), three.end(), left[0]), three.end()) << "the saver of the output that stayed went";
+    ASSERT_TRUE(xorg.xrandr("--output DUMMY0 --mode 1920x1080"));
+    expect_covered({{0, 0, 1920, 1080, false}, third}, "the first saver's own output resized");
+    EXPECT_EQ(child_processes_of(saver.pid()), left);
+
+    XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, XK_a), True, 0);
+    XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, XK_a), False, 0);
+    XFlush(dpy);
+    EXPECT_EQ(saver.wait_exit(5000), 0);
+    for (pid_t p : left) EXPECT_TRUE(process_ended(p));
 }
 
 } // namespace

@@ -140,6 +140,15 @@ bool set_monitors(const std::string &display, const MonitorSpec *monitors, int c
                                   ? XRRGetScreenResources(dpy, root)
                                   : nullptr;
     bool ok = res && res->noutput > 0;
+    // The monitors of an earlier call go first: the screen can lose monitors as well as gain them.
+    int listed = 0;
+    XRRMonitorInfo *all = ok ? XRRGetMonitors(dpy, root, False, &listed) : nullptr;
+    for (int i = 0; i < listed; i++) {
+        char *name = XGetAtomName(dpy, all[i].name);
+        if (name && strncmp(name, "monitor-", 8) == 0) XRRDeleteMonitor(dpy, root, all[i].name);
+        if (name) XFree(name);
+    }
+    if (all) XRRFreeMonitors(all);
     for (int i = 0; ok && i < count; i++) {
         const MonitorSpec &m = monitors[i];
         XRRMonitorInfo *info = XRRAllocateMonitor(dpy, i == 0 ? 1 : 0);

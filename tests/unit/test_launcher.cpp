@@ -1,4 +1,6 @@
-// The launcher's command-line scan and the frame driver's drop countdown.
+// The launcher's command-line scan, its share-out of the monitors, and the frame driver's drop
+// countdown.
+#include "monitor_plan.h"
 #include "ripple.h"
 #include "ssaver.h"
 
@@ -157,6 +159,82 @@ TEST(MonitorArea, IsReadWholeOrNotAtAll)
         }
     }
     EXPECT_FALSE(ss_read_monitor_area(NULL, NULL));
+}
+
+std::string areas_text(const std::vector<RECT> &areas)
+{
+    std::string t;
+    for (const RECT &r : areas)
+        t += std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right - r.left) + "x" +
+             std::to_string(r.bottom - r.top) + " ";
+    return t;
+}
+
+RECT area(LONG x, LONG y, LONG w, LONG h) { return {x, y, x + w, y + h}; }
+
+// One saver per area that some monitor shows and no other one holds: a mirror or a monitor inside
+// another adds none (and a primary one so held passes the part to the one holding it); partly
+// overlapping monitors keep one each; empty ones none.
+TEST(MonitorShare, OneSaverPerDistinctArea)
+{
+    RECT a = area(0, 0, 1280, 1024), b = area(1280, 0, 1920, 1080), big = area(0, 0, 1920, 1080);
+    struct Case {
+        const char *what;
+        std::vector<SS_MONITOR> monitors;
+        std::vector<RECT> areas;
+        int primary;
+    } cases[] = {
+        {"side by side", {{a, 0}, {b, 1}}, {a, b}, 1},
+        {"mirrored", {{a, 0}, {b, 0}, {a, 1}}, {a, b}, 0},
+        {"inside a bigger one", {{a, 1}, {big, 0}}, {big}, 0},
+        {"partly overlapping", {{area(0, 0, 1280, 1024), 0}, {area(1000, 0, 1280, 1024), 0}},
+         {area(0, 0, 1280, 1024), area(1000, 0, 1280, 1024)}, 0},
+        {"an empty one", {{area(5, 5, 0, 0), 1}, {a, 0}}, {a}, 0},
+        {"none", {}, {}, -1},
+    };
+    for (const Case &c : cases) {
+        int primary = 99;
+        std::vector<RECT> got = ss_distinct_areas(c.monitors, &primary);
+        EXPECT_EQ(areas_text(got), areas_text(c.areas)) << c.what;
+        EXPECT_EQ(primary, c.primary) << c.what;
+    }
+    std::vector<SS_MONITOR> many;
+    for (int i = 0; i < 18; i++) many.push_back({area(i * 100, 0, 100, 100), i == 0});
+    int primary;
+    EXPECT_EQ(ss_distinct_areas(many, &primary).size(), 18u) << "no fixed table size";
+}
+
+// After a change every area shown has exactly one saver, each made for its area's size and place;
+// the first saver keeps its window while its area is shown, else takes the primary area.
+TEST(MonitorShare, AChangeLeavesOneSaverPerAreaAndNoOther)
+{
+    RECT a = area(0, 0, 1280, 1024), b = area(1280, 0, 1920, 1080), c = area(3200, 0, 1280, 1024);
+    RECT b_bigger = area(1280, 0, 2560, 1440), a_moved = area(0, 56, 1280, 1024);
+    struct Case {
+        const char *what;
+        std::vector<RECT> areas;
+        int primary;
+        const RECT *own;
+        std::vector<RECT> running;
+        int own_after, remake;
+        std::vector<RECT> end, start;
+    } cases[] = {
+        {"one added", {a, b, c}, 0, &a, {b}, 0, 0, {}, {c}},
+        {"one removed", {a}, 0, &a, {b, c}, 0, 0, {b, c}, {}},
+        {"one resized", {a, b_bigger}, 0, &a, {b}, 0, 0, {b}, {b_bigger}},
+        {"the first one's moved", {a_moved, b}, 0, &a, {b}, 0, 1, {}, {}},
+        {"the first one's gone", {b, c}, 1, &a, {b, c}, 1, 1, {c}, {}},
+        {"all gone", {}, -1, &a, {b}, -1, 1, {b}, {}},
+        {"one back with no window", {b}, 0, nullptr, {}, 0, 1, {}, {}},
+        {"still none", {}, -1, nullptr, {}, -1, 0, {}, {}},
+    };
+    for (const Case &k : cases) {
+        SS_MONITOR_PLAN plan = ss_plan_monitors(k.areas, k.primary, k.own, k.running);
+        EXPECT_EQ(plan.own, k.own_after) << k.what;
+        EXPECT_EQ(plan.remake, k.remake) << k.what;
+        EXPECT_EQ(areas_text(plan.end), areas_text(k.end)) << k.what;
+        EXPECT_EQ(areas_text(plan.start), areas_text(k.start)) << k.what;
+    }
 }
 
 } // namespace

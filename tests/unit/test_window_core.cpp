@@ -1,7 +1,7 @@
 // The window rules both display backends share, over the null backend: key, button, wheel and
 // motion messages and their parameters, activation, posted, sent, peeked and dispatched messages
-// around a window's destruction, windows inside windows, and the cursor count. The backends' own
-// tests check what their servers send arrives here.
+// around a window's destruction, windows inside windows, monitor changes, a lost connection and
+// the cursor count. The backends' own tests check what their servers send arrives here.
 #include "null.h"
 #include "queue.h"
 #include "window_core.h"
@@ -270,6 +270,16 @@ TEST_F(WindowCore, OurWindowsInsideAWindowAreFilteredWithItAndDestroyedWithItPar
     ASSERT_TRUE(PeekMessageA(&m, hwnd, 0, 0, PM_REMOVE)) << "a message of a window inside passes the filter";
     EXPECT_EQ(m.wParam, 2u);
     EXPECT_FALSE(PeekMessageA(&m, hwnd, 0, 0, PM_REMOVE)) << "another window's does not";
+    drain();
+
+    platform::monitors_changed(24);
+    std::vector<HWND> told;
+    for (const MSG &got : drain()) {
+        EXPECT_EQ(got.message, static_cast<UINT>(WM_DISPLAYCHANGE));
+        EXPECT_EQ(got.wParam, 24u);
+        told.push_back(got.hwnd);
+    }
+    EXPECT_EQ(told, (std::vector<HWND>{hwnd, other})) << "a monitor change is told to top-level windows only";
 
     g_got.clear();
     EXPECT_TRUE(DestroyWindow(hwnd));
@@ -279,6 +289,15 @@ TEST_F(WindowCore, OurWindowsInsideAWindowAreFilteredWithItAndDestroyedWithItPar
     EXPECT_EQ(destroyed, (std::vector<HWND>{hwnd, child, grandchild}));
     EXPECT_FALSE(IsWindow(grandchild));
     EXPECT_TRUE(IsWindow(other));
+
+    g_got.clear();
+    platform::drop_all_windows(true);
+    EXPECT_EQ(count(WM_DESTROY), 1);
+    EXPECT_FALSE(IsWindow(other));
+    std::vector<MSG> after = drain();
+    ASSERT_EQ(after.size(), 1u) << "a lost connection ends the program whatever its windows did";
+    EXPECT_EQ(after[0].message, static_cast<UINT>(WM_QUIT));
+    EXPECT_EQ(after[0].wParam, 1u);
 }
 
 TEST_F(WindowCore, TheCursorCountHidesThePointerBelowZeroAndTellsTheBackendOnlyAtTheCrossing)

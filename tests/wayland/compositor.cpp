@@ -127,6 +127,37 @@ bool HeadlessCompositor::start_sway(int width, int height)
     return true;
 }
 
+bool HeadlessCompositor::start_nested_sway(const HeadlessCompositor &parent, int outputs)
+{
+    if (!prepare("sway-nested")) return false;
+    std::string background = write_ppm("background.ppm", known_picture(640, 360));
+    std::ofstream(home.home + "/sway.conf") << "output * bg " << background << " stretch\n"
+                                            << "default_border none\nxwayland disable\n";
+    if (!home.hand_over()) return false;
+    std::vector<std::string> env = {"HOME=" + home.home,
+                                    "PATH=/usr/bin:/bin",
+                                    "XDG_RUNTIME_DIR=" + runtime_dir,
+                                    "WAYLAND_DISPLAY=" + parent.runtime_dir + "/" + parent.socket,
+                                    "WLR_BACKENDS=wayland",
+                                    "WLR_WL_OUTPUTS=" + std::to_string(outputs),
+                                    "WLR_RENDERER=pixman",
+                                    "WLR_LIBINPUT_NO_DEVICES=1"};
+    if (!compositor_.start({"sway", "-c", home.home + "/sway.conf"}, env, true, home.user,
+                           home.home + "/compositor.log") ||
+        !wait_for_socket(kStartMs))
+        return false;
+    for (int waited = 0; (ipc_socket_ = find_entry(runtime_dir, "sway-ipc.")).empty(); waited += 20) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(20);
+    }
+    ipc_socket_ = runtime_dir + "/" + ipc_socket_;
+    for (int waited = 0; screenshot("WL-" + std::to_string(outputs)).width <= 0; waited += 100) {
+        if (waited >= kStartMs) return false;
+        sleep_ms(100);
+    }
+    return true;
+}
+
 bool HeadlessCompositor::start_weston(int width, int height)
 {
     if (!prepare("weston") || !home.hand_over()) return false;
@@ -425,14 +456,15 @@ std::string HeadlessCompositor::add_output(int width, int height, int x)
 {
     if (!swaymsg({"create_output"})) return "";
     // Headless outputs are numbered in the order they are made.
-    for (int n = 2; n < 10; n++) {
-        std::string name = "HEADLESS-" + std::to_string(n);
-        if (swaymsg({"output", name, "resolution", std::to_string(width) + "x" + std::to_string(height), "position",
-                     std::to_string(x), "0"}) &&
-            screenshot(name).width == width)
-            return name;
+    std::string name = "HEADLESS-" + std::to_string(++sway_outputs_);
+    if (!swaymsg({"output", name, "resolution", std::to_string(width) + "x" + std::to_string(height), "position",
+                  std::to_string(x), "0"}))
+        return "";
+    for (int waited = 0; screenshot(name).width != width; waited += 50) {
+        if (waited >= 5000) return "";
+        sleep_ms(50);
     }
-    return "";
+    return name;
 }
 
 std::string HeadlessCompositor::write_ppm(const std::string &name, const Picture &picture)

@@ -17,6 +17,10 @@ class HeadlessCompositor {
 public:
     // Starts sway with one output, HEADLESS-1, of width x height at 0,0 showing the known desktop.
     bool start_sway(int width, int height);
+    // Starts sway on its Wayland backend inside parent (a sway), its outputs WL-1 ... WL-outputs
+    // windows of the parent's, each showing the known desktop; closing such a window in the
+    // parent takes the output away, which sway 1.7's headless backend cannot.
+    bool start_nested_sway(const HeadlessCompositor &parent, int outputs);
     // Starts weston's headless backend with one output of width x height.
     bool start_weston(int width, int height);
     // Starts KWin's virtual backend on a session bus of its own, with one output of width x height
@@ -95,6 +99,7 @@ private:
     Process compositor_, background_, system_bus_, session_bus_;
     std::string ipc_socket_, session_client_;
     bool kwin_ = false, gnome_shell_ = false;
+    int sway_outputs_ = 1; // headless outputs made, the first at start
 };
 
 // A virtual pointer and keyboard on the session's seat, kept for the whole case (the compositor

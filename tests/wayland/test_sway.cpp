@@ -10,6 +10,7 @@
 #include "picture_files.h"
 #include "rippling.h"
 
+#include <algorithm>
 #include <memory>
 #include <sys/stat.h>
 #include <sstream>
@@ -292,6 +293,86 @@ TEST_F(SwayTwoOutputs, SigtermEndsEveryOutputsSaverWhileTheCompositorIsStopped)
 TEST_F(SwayTwoOutputs, OneKeyEndsEveryOutputsSaver)
 {
     EXPECT_EQ(session.type({"a"}), 0);
+    EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
+    EXPECT_TRUE(saver.all_gone(1000)) << "an output's saver outlived the first";
+}
+
+// Waits up to timeout_ms for the saver to run as this many processes; gives them.
+std::vector<pid_t> wait_for_processes(const WaylandSaver &saver, size_t count, int timeout_ms)
+{
+    std::vector<pid_t> found = saver.processes();
+    for (int waited = 0; found.size() != count && waited < timeout_ms; waited += 50) {
+        sleep_ms(50);
+        found = saver.processes();
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+size_t new_ones(const std::vector<pid_t> &before, const std::vector<pid_t> &after)
+{
+    return (size_t)std::count_if(after.begin(), after.end(), [&](pid_t p) {
+        return std::find(before.begin(), before.end(), p) == before.end();
+    });
+}
+
+// An output created and one rescaled while the saver runs: the new one is covered by a saver of
+// its own, the rescaled one's saver is replaced, and one key still ends every one with status 0.
+TEST_F(SwayTwoOutputs, OutputsAddedAndRescaledAreFollowedAndOneKeyStillEndsAll)
+{
+    std::vector<pid_t> two = wait_for_processes(saver, 2, 1000);
+    ASSERT_EQ(two.size(), 2u);
+    Picture third_background = known_picture(800, 600);
+    std::string third = session.add_output(800, 600, kWidth + kRightWidth);
+    ASSERT_FALSE(third.empty()) << session.log();
+    ASSERT_TRUE(session.set_background(third, third_background));
+    EXPECT_TRUE(session.wait_for_change(saver.process(), third, third_background))
+        << "the added output was never covered" << saver.log();
+    std::vector<pid_t> three = wait_for_processes(saver, 3, 2000);
+    EXPECT_EQ(new_ones(two, three), 1u) << "not one saver more for the added output" << saver.log();
+
+    ASSERT_TRUE(session.swaymsg({"output", third, "scale", "2"}));
+    std::vector<pid_t> rescaled = three;
+    for (int waited = 0; new_ones(three, rescaled) == 0 && waited < 8000; waited += 100) {
+        sleep_ms(100);
+        rescaled = saver.processes();
+    }
+    sleep_ms(500);
+    rescaled = wait_for_processes(saver, 3, 2000);
+    EXPECT_EQ(new_ones(three, rescaled), 1u) << "the rescaled output's saver was not replaced alone" << saver.log();
+
+    EXPECT_EQ(session.type({"a"}), 0);
+    EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
+    EXPECT_TRUE(saver.all_gone(1000)) << "an output's saver outlived the first";
+}
+
+// Sway nested in another, its two outputs windows of the parent's: the parent closing one window
+// takes that output away. Its saver alone ends, the first saver (whose output grows to the
+// parent's width) goes on over the one left, an output made again is covered, and one key still
+// ends every saver with status 0.
+TEST(SwayNestedOutputs, AnOutputTakenAwayEndsOnlyItsSaverAndOneMadeAgainIsCovered)
+{
+    HeadlessCompositor parent, nested;
+    ASSERT_TRUE(parent.start_sway(2 * kWidth, kHeight)) << parent.log();
+    ASSERT_TRUE(nested.start_nested_sway(parent, 2)) << nested.log();
+    WaylandSaver saver{nested};
+    ASSERT_TRUE(saver.launch({"/s"}));
+    std::vector<pid_t> two = wait_for_processes(saver, 2, 10000);
+    ASSERT_EQ(two.size(), 2u) << saver.log();
+    sleep_ms(1000);
+
+    ASSERT_TRUE(parent.swaymsg({"[title=\"wlroots - WL-2\"]", "kill"}));
+    std::vector<pid_t> one = wait_for_processes(saver, 1, 3000);
+    EXPECT_EQ(one.size(), 1u) << "the saver of the output taken away did not end" << saver.log();
+    sleep_ms(1000);
+    EXPECT_TRUE(saver.running()) << "the output taken away ended the whole saver" << saver.log();
+
+    ASSERT_TRUE(nested.swaymsg({"create_output"}));
+    std::vector<pid_t> again = wait_for_processes(saver, 2, 3000);
+    EXPECT_EQ(again.size(), 2u) << "the output made again got no saver" << saver.log();
+    sleep_ms(1000);
+
+    EXPECT_EQ(nested.type({"a"}), 0);
     EXPECT_EQ(saver.wait_exit(5000), 0) << saver.log();
     EXPECT_TRUE(saver.all_gone(1000)) << "an output's saver outlived the first";
 }

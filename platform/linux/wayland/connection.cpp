@@ -51,6 +51,7 @@ void output_mode(void *data, wl_output *, uint32_t flags, int32_t width, int32_t
 void output_done(void *data, wl_output *)
 {
     auto *o = static_cast<Output *>(data);
+    outputs_changed();
     if (o->logical_known) return;
     // Without xdg-output, outputs are taken to lie side by side in the order they came.
     o->width = o->mode_width / std::max(o->scale, 1);
@@ -80,7 +81,7 @@ void xdg_output_size(void *data, zxdg_output_v1 *, int32_t width, int32_t height
     o->logical_known = true;
 }
 
-void xdg_output_done(void *, zxdg_output_v1 *) {}
+void xdg_output_done(void *, zxdg_output_v1 *) { outputs_changed(); }
 void xdg_output_name(void *, zxdg_output_v1 *, const char *) {}
 void xdg_output_description(void *, zxdg_output_v1 *, const char *) {}
 
@@ -147,6 +148,7 @@ void registry_global_remove(void *data, wl_registry *, uint32_t name)
         if ((*it)->xdg) zxdg_output_v1_destroy((*it)->xdg);
         wl_output_destroy((*it)->output);
         c->outputs.erase(it);
+        outputs_changed();
         return;
     }
 }

@@ -1,6 +1,13 @@
 // The outputs of the compositor as monitors: their places in the logical layout. Wayland has no
-// primary output; the one at the layout's origin (else the first) stands for it.
+// primary output; the one at the layout's origin (else the first) stands for it. An output added,
+// changed or removed is told to our windows as WM_DISPLAYCHANGE.
 #include "wayland.h"
+
+namespace wl {
+
+void outputs_changed() { monitors_changed(32); }
+
+} // namespace wl
 
 namespace wl::api {
 

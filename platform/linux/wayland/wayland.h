@@ -86,6 +86,8 @@ void ask_frame_answer();
 // The output whose logical area holds (x, y), else the first; null when there is none.
 Output *output_at(int x, int y);
 RECT output_rect(const Output &o);
+// An output was added, changed or removed: our windows hear of it (monitors.cpp).
+void outputs_changed();
 
 // A window this process created with CreateWindowExA: what the core keeps, and a surface of its
 // own on an output.

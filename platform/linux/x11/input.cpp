@@ -282,6 +282,7 @@ void translate(XEvent &ev)
             queue_message(hwnd_of(ev.xclient.window), WM_SYSCOMMAND, SC_CLOSE, 0, false);
         break;
     default:
+        note_monitor_event(ev);
         break;
     }
 }

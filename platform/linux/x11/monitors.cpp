@@ -1,5 +1,5 @@
-// The monitors of the X screen, over RandR and Xinerama, and the covers over the parts no monitor
-// shows.
+// The monitors of the X screen, over RandR and Xinerama, the covers over the parts no monitor
+// shows, and the notice to the saver when the monitors change.
 #include "monitors.h"
 
 #include <X11/extensions/Xinerama.h>
@@ -13,6 +13,8 @@ namespace {
 std::vector<MonitorArea> g_listed; // as EnumDisplayMonitors last saw them: HMONITOR n is entry n - 1
 std::vector<Window> g_covers;
 Display *g_covers_dpy = nullptr;
+bool g_covering = false;   // between cover_unseen_parts and uncover_unseen_parts
+int g_randr_event_base = -1; // RandR's first event number once its changes are watched
 
 RECT make_rect(int x, int y, int width, int height) { return {x, y, x + width, y + height}; }
 
@@ -44,6 +46,12 @@ bool xinerama_screens(Display *dpy, std::vector<MonitorArea> &out)
 bool same_rect(const RECT &a, const RECT &b)
 {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+bool same_areas(const std::vector<MonitorArea> &a, const std::vector<MonitorArea> &b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](const MonitorArea &x, const MonitorArea &y) { return same_rect(x.rect, y.rect); });
 }
 
 bool holds(const RECT &r, long x, long y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
@@ -120,11 +128,38 @@ std::vector<RECT> unseen_parts(const std::vector<MonitorArea> &monitors, int scr
     return parts;
 }
 
+// Asks the server for RandR's notices of screen, monitor and output changes on the root window.
+void watch_monitor_changes(Display *dpy)
+{
+    int error_base;
+    if (g_randr_event_base >= 0 || !XRRQueryExtension(dpy, &g_randr_event_base, &error_base)) return;
+    ErrorTrap trap(dpy);
+    XRRSelectInput(dpy, DefaultRootWindow(dpy), RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+    trap.failed();
+}
+
+bool note_monitor_event(XEvent &ev)
+{
+    if (g_randr_event_base < 0 || (ev.type != g_randr_event_base + RRScreenChangeNotify &&
+                                   ev.type != g_randr_event_base + RRNotify))
+        return false;
+    // The screen's size as Xlib knows it follows the change.
+    XRRUpdateConfiguration(&ev);
+    if (g_covering) {
+        uncover_unseen_parts();
+        cover_unseen_parts();
+    }
+    monitors_changed(24);
+    return true;
+}
+
 void cover_unseen_parts()
 {
     Display *dpy = display_if_open();
     if (g_covers_dpy != dpy) g_covers.clear();
     if (!dpy || !g_covers.empty()) return;
+    g_covering = true;
+    watch_monitor_changes(dpy);
     g_covers_dpy = dpy;
     int screen = DefaultScreen(dpy);
     XSetWindowAttributes a = {};
@@ -149,6 +184,7 @@ void uncover_unseen_parts()
         trap.failed();
     }
     g_covers.clear();
+    g_covering = false;
 }
 
 } // namespace x11
@@ -159,7 +195,13 @@ namespace x11::api {
 BOOL WINAPI EnumDisplayMonitors(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData)
 {
     if (hdc || lprcClip || !lpfnEnum) return FALSE;
+    std::vector<MonitorArea> before = g_listed;
     g_listed = monitor_areas();
+    // Monitors some change did not announce: the covers follow them too.
+    if (g_covering && !same_areas(before, g_listed)) {
+        uncover_unseen_parts();
+        cover_unseen_parts();
+    }
     if (g_listed.empty()) return FALSE;
     std::vector<MonitorArea> listed = g_listed;
     for (size_t i = 0; i < listed.size(); i++) {

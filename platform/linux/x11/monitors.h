@@ -29,4 +29,8 @@ std::vector<RECT> unseen_parts(const std::vector<MonitorArea> &monitors, int scr
 void cover_unseen_parts();
 void uncover_unseen_parts();
 
+// For the saver that covers the parts unseen: a RandR notice of a change of the screen or its
+// monitors renews the covers and tells our top-level windows (WM_DISPLAYCHANGE). False for any other event.
+bool note_monitor_event(XEvent &ev);
+
 } // namespace x11
