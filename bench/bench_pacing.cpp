@@ -42,22 +42,6 @@ double now_s()
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-// User plus system CPU seconds of a process, all its threads together.
-double cpu_seconds(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; i++) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
 double self_cpu_seconds()
 {
     rusage ru;
