@@ -15,7 +15,9 @@
 class HeadlessCompositor {
 public:
     // Starts sway with one output, HEADLESS-1, of width x height at 0,0 showing the known desktop.
-    bool start_sway(int width, int height);
+    // Nested in a parent session, the output is WL-1, a window of the parent's: the parent repaints
+    // it only while it shows it.
+    bool start_sway(int width, int height, const HeadlessCompositor *parent = nullptr);
     // Starts weston's headless backend with one output of width x height.
     bool start_weston(int width, int height);
     // Starts KWin's virtual backend on a session bus of its own, with one output of width x height
