@@ -4,7 +4,8 @@
 // comparison, the same loop run in this process unpaced (what one frame costs) and paced. Last, on a
 // 3840x1080 Xvfb split into two 1920x1080 monitors, where the saver runs one process per monitor:
 // frames per second on each monitor, CPU seconds per wall second of each process and of both, and
-// the peak resident memory of each.
+// the peak resident memory of each. Then the same two monitors powered down (DPMS, faked in front of
+// Xvfb): the CPU seconds per wall second of both processes together.
 //
 //   bench_pacing [seconds] [WIDTHxHEIGHT]     (10 s and 1920x1080 by default)
 #include "frames.h"
@@ -40,22 +41,6 @@ double now_s()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-// User plus system CPU seconds of a process, all its threads together.
-double cpu_seconds(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; i++) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
 double self_cpu_seconds()
@@ -145,6 +130,50 @@ bool measure_two_monitors(double seconds)
     return ok;
 }
 
+#ifdef FAKE_DPMS_LIBRARY
+// `tidefold /s` on two monitors again, under a DPMS extension put in front of Xvfb (which has
+// none) that holds every monitor off: CPU seconds per wall second of both processes together, and
+// the frames drawn meanwhile (none are due); then the monitors come on and frames are counted again.
+bool measure_dark_monitors(double seconds)
+{
+    char dir[] = "/tmp/tidefold-bench-dpms-XXXXXX";
+    if (!mkdtemp(dir)) return false;
+    std::string power = std::string(dir) + "/state";
+    std::ofstream(power) << "on\n";
+    SaverSession s;
+    bool ok = s.start_display(2 * kW, kH) && s.set_monitors({{0, 0, kW, kH, true}, {kW, 0, kW, kH, false}});
+    setenv("LD_PRELOAD", FAKE_DPMS_LIBRARY, 1);
+    setenv("FAKE_DPMS_FILE", power.c_str(), 1);
+    ok = ok && s.launch("/s");
+    unsetenv("LD_PRELOAD");
+    std::vector<unsigned long> gl;
+    for (int waited = 0; ok && waited < 15000 && (gl = saver_gl_windows(s.dpy())).size() < 2; waited += 50)
+        sleep_ms(50);
+    std::vector<pid_t> savers = s.child_processes();
+    savers.insert(savers.begin(), s.pid());
+    FrameCounter counter;
+    ok = ok && gl.size() == 2 && savers.size() == 2 && counter.watch(s.dpy(), gl[0]);
+    if (ok) {
+        sleep_ms(1000);
+        std::ofstream(power) << "off\n";
+        sleep_ms(1000);
+        double cpu0 = cpu_seconds(savers[0]) + cpu_seconds(savers[1]), t0 = now_s();
+        int dark_frames = counter.count_for(int(seconds * 1000));
+        double wall = now_s() - t0, used = cpu_seconds(savers[0]) + cpu_seconds(savers[1]) - cpu0;
+        std::ofstream(power) << "on\n";
+        int lit_frames = counter.count_for(1000);
+        printf("%-28s %7.1f frames/s   %5.3f CPU s per s (goal <= 0.01)   %d frames in %.1f s; on again: %d frames in 1 s\n",
+               "two monitors, both dark", dark_frames / wall, used / wall, dark_frames, wall, lit_frames);
+    } else
+        fprintf(stderr, "dark monitors: %zu saver windows, %zu saver processes\n", gl.size(), savers.size());
+    s.signal(SIGTERM);
+    s.wait_exit(5000);
+    unsetenv("FAKE_DPMS_FILE");
+    std::string rm = std::string("rm -rf ") + dir;
+    return system(rm.c_str()) == 0 && ok;
+}
+#endif
+
 // Runs the launcher's loop rule (every waiting message, one frame, a 1 ms sleep) in this process
 // for the given time, paced or not; gives the frames drawn and the CPU seconds used.
 void run_loop(HWND hWnd, bool paced, double seconds, int *frames, double *cpu, double *wall)
@@ -219,6 +248,9 @@ int main(int argc, char **argv)
     XCloseDisplay(dpy);
     printf("Xvfb %dx%d as two %dx%d monitors, %.0f s\n", 2 * kW, kH, kW, kH, seconds);
     ok = measure_two_monitors(seconds) && ok;
+#ifdef FAKE_DPMS_LIBRARY
+    ok = measure_dark_monitors(seconds) && ok;
+#endif
     std::string rm = std::string("rm -rf ") + dir;
     return system(rm.c_str()) == 0 && ok ? 0 : 1;
 }

@@ -26,13 +26,21 @@ bool sleep_until(int64_t t)
 }
 
 // Waits until due. Once the input bound has passed, events waiting on the connection end the wait.
-void wait_until(int64_t due, int64_t now, bool (*input_waiting)())
+void wait_until(int64_t due, int64_t now, const FrameDisplay &display)
 {
     if (!sleep_until(std::min(due, now + kInputBoundNs))) return;
     while ((now = monotonic_ns()) < due) {
-        if (input_waiting()) return;
+        if (display.input_within(0)) return;
         if (!sleep_until(std::min(due, now + kInputPollNs))) return;
     }
+}
+
+// Waits while the display is dark; true once it is lit, false when input or a signal came first.
+bool wait_for_light(const FrameDisplay &display)
+{
+    while (!display.lit())
+        if (display.input_within(kDarkCheckMs)) return false;
+    return true;
 }
 
 } // namespace
@@ -56,12 +64,14 @@ int64_t frame_due(FrameClock *clock, int64_t now_ns, int64_t tolerance_ns)
     return due;
 }
 
-void pace_frame(FrameClock *clock, bool (*input_waiting)())
+bool pace_frame(FrameClock *clock, const FrameDisplay &display)
 {
-    if (!g_enabled) return;
+    if (!g_enabled) return true;
+    if (!wait_for_light(display)) return false;
     int64_t now = monotonic_ns();
     int64_t due = frame_due(clock, now, kToleranceNs);
-    if (due > now) wait_until(due, now, input_waiting);
+    if (due > now) wait_until(due, now, display);
+    return true;
 }
 
 void set_presentation_pacing(bool on) { g_enabled = on; }

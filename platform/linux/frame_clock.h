@@ -24,10 +24,26 @@ int64_t frame_due(FrameClock *clock, int64_t now_ns, int64_t tolerance_ns);
 
 int64_t monotonic_ns();
 
+// What the frame clock asks of the display a frame is shown on; each backend answers for its own.
+struct FrameDisplay {
+    // Whether a frame shown now would be seen: false while the monitor is powered down, or while
+    // the compositor shows the surface nowhere.
+    bool (*lit)();
+    // Waits up to timeout_ms (0: only looks) for what the message loop must handle: input, the
+    // connection failing. True when it came, and when a signal cut the wait short.
+    bool (*input_within)(int timeout_ms);
+};
+
+// How long a dark display is waited on before it is asked again whether it lit up: a few times a
+// second, using no processor time in between.
+constexpr int kDarkCheckMs = 250;
+
 // Waits until the next frame is due by clock (whose period the caller sets from the monitor's
-// rate). Once a wait has run past about one 60 Hz frame, input_waiting() being true ends it, so
-// input waits no longer than that; a termination signal ends the wait at once.
-void pace_frame(FrameClock *clock, bool (*input_waiting)());
+// rate). Once a wait has run past about one 60 Hz frame, input ends it, so input waits no longer
+// than that; a termination signal ends the wait at once. While the display is dark it waits for
+// light or input instead, however long that takes, and gives false when input (or a signal) came
+// first: that frame is not to be shown, and nothing more is drawn until the loop has handled it.
+bool pace_frame(FrameClock *clock, const FrameDisplay &display);
 
 // Pacing is on from the start; benchmarks turn it off to measure what a frame costs.
 void set_presentation_pacing(bool on);

@@ -3,11 +3,14 @@
 // full screen or embedded, and after being stopped and continued it goes on at that pace with no
 // burst of catch-up frames. On Xorg with the dummy driver, whose output runs a real 30 Hz mode,
 // it keeps to that monitor's rate. Frames are counted with DAMAGE on the window the GL frames go to.
+// While DPMS holds the monitors off (a DPMS extension put in front of Xvfb's lack of one), nothing
+// is drawn and next to no processor time used, and the ripples go on when the monitors come back.
 #include <gtest/gtest.h>
 
 #include "dummy_xorg.h"
 #include "frames.h"
 #include "harness.h"
+#include "rippling.h"
 #include "test_embedded_support.h"
 
 #include <filesystem>
@@ -28,11 +31,11 @@ protected:
         ASSERT_TRUE(s.start_display(kWidth, kHeight));
     }
 
-    void launch(const std::vector<std::string> &args)
+    void launch(const std::vector<std::string> &args, const std::vector<std::string> &env = {})
     {
         std::vector<std::string> argv = {TIDEFOLD_EXE};
         argv.insert(argv.end(), args.begin(), args.end());
-        ASSERT_TRUE(saver.start(argv));
+        ASSERT_TRUE(saver.start(argv, env));
         Window top = s.wait_for_saver_window(kStartMs);
         ASSERT_NE(top, 0u) << "tidefold never showed its window";
         for (int waited = 0; !(gl = first_child(s.dpy(), top)) && waited < kStartMs; waited += 20) sleep_ms(20);
@@ -94,6 +97,55 @@ TEST_F(FramePacing, KeyStillEndsTheSaverPromptly)
     sleep_ms(700);
     s.key("Escape", true, true);
     EXPECT_EQ(s.wait_exit(100 + 1000), 0) << "the saver did not close after a key";
+}
+
+// The program with the fake DPMS extension, whose monitors are on while power_file says "on".
+class DarkMonitors : public FramePacing {
+protected:
+    void launch_with_power()
+    {
+        char dir[] = "/tmp/tidefold-dpms-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        power_dir = dir;
+        power_file = power_dir + "/state";
+        set_power("on");
+        // The sanitizers' runtime wants to come first; the preloaded library goes before it.
+        const char *asan = getenv("ASAN_OPTIONS");
+        launch({"/s"}, {"LD_PRELOAD=" FAKE_DPMS_LIBRARY, "FAKE_DPMS_FILE=" + power_file,
+                        "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":verify_asan_link_order=0"});
+    }
+    void set_power(const char *state) { std::ofstream(power_file) << state << "\n"; }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        if (!power_dir.empty()) std::filesystem::remove_all(power_dir, ignored);
+    }
+
+    std::string power_dir, power_file;
+};
+
+// Off: nothing drawn, next to no processor time; on again: the same ripples go on; off again: a key
+// still ends the saver.
+TEST_F(DarkMonitors, NothingDrawnWhileOffRipplesGoOnWhenOnAndAKeyStillEnds)
+{
+    s.move_pointer(100, 100);
+    launch_with_power();
+    set_power("off");
+    counter.count_for(500); // the monitors are asked a few times a second
+    double cpu = cpu_seconds(saver.pid());
+    EXPECT_EQ(counter.count_for(3000), 0) << "frames drawn for monitors that are off";
+    // Drawing costs more than 3 % of a core on any machine; waiting costs next to nothing.
+    EXPECT_LT(cpu_seconds(saver.pid()) - cpu, 0.1) << "CPU seconds over 3 s with the monitors off";
+
+    set_power("on");
+    EXPECT_GT(counter.count_for(1000), 0) << "nothing drawn after the monitors came back";
+    expect_rippling_shots([&] { return s.screenshot(); }, known_picture(kWidth, kHeight),
+                          "after the monitors came back");
+
+    set_power("off");
+    counter.count_for(1000);
+    s.key("Escape", true, true);
+    EXPECT_EQ(saver.wait_exit(1000), 0) << "the saver did not close after a key with the monitors off";
 }
 
 TEST(FramePacingOnARealMode, ShowsNoMoreThanTheMonitorsOwnRate)

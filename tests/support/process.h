@@ -97,3 +97,19 @@ inline std::string read_file(const std::string &path)
     ss << in.rdbuf();
     return ss.str();
 }
+
+// User plus system CPU seconds a process has used, all its threads together, from its own accounting.
+inline double cpu_seconds(pid_t pid)
+{
+    std::string line = read_file("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = line.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream rest(line.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; i++) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}

@@ -1,8 +1,12 @@
 // The frame clock that paces presentation: never more frames than the monitor shows, no drift
-// when the waits end late, and no burst of catch-up frames after the process was stopped.
+// when the waits end late, and no burst of catch-up frames after the process was stopped. While the
+// display is dark it waits for light or input, a few checks a second, and shows nothing meanwhile.
 #include <gtest/gtest.h>
 
+#include "dpms.h"
 #include "pacing.h"
+
+#include <X11/extensions/dpmsconst.h>
 
 #include <X11/extensions/Xrandr.h>
 
@@ -98,6 +102,82 @@ TEST(FrameClock, AFrameLateByLessThanAPeriodKeepsTheBeat)
     EXPECT_EQ(x11::frame_due(&clock, kPeriod + 6 * kMs, kTolerance), 2 * kPeriod) << "back on the beat";
     EXPECT_EQ(x11::frame_due(&clock, 3 * kPeriod - kTolerance / 2, kTolerance), 3 * kPeriod - kTolerance / 2)
         << "within the tolerance: goes at once";
+}
+
+// A display that stays dark for a number of questions, and may have input come during a wait.
+struct DarkDisplay {
+    int dark_answers = 0;
+    int input_after_waits = -1; // the wait that input ends (counted from 1); -1: none
+    std::vector<int> waits;     // the timeout of every wait that blocked
+};
+DarkDisplay g_dark;
+
+const platform::FrameDisplay kFakeDisplay = {
+    [] { return g_dark.dark_answers-- <= 0; },
+    [](int timeout_ms) {
+        if (timeout_ms <= 0) return false;
+        g_dark.waits.push_back(timeout_ms);
+        return int(g_dark.waits.size()) == g_dark.input_after_waits;
+    },
+};
+
+TEST(FrameClockWhileDark, WaitsForLightAFewChecksASecondAndThenShowsTheFrameAtOnce)
+{
+    g_dark = DarkDisplay{12, -1, {}};
+    x11::FrameClock clock;
+    clock.period_ns = kPeriod;
+    int64_t before = platform::monotonic_ns();
+    EXPECT_TRUE(platform::pace_frame(&clock, kFakeDisplay)) << "the frame after the light came back";
+    EXPECT_LT(platform::monotonic_ns() - before, kPeriod) << "waited longer than a frame after the light came back";
+    ASSERT_EQ(g_dark.waits.size(), 12u) << "one wait for each dark answer";
+    for (int timeout : g_dark.waits) EXPECT_GE(timeout, 200) << "the display asked more than five times a second";
+}
+
+TEST(FrameClockWhileDark, InputEndsTheWaitAndTheFrameIsNotShown)
+{
+    g_dark = DarkDisplay{1000, 3, {}};
+    x11::FrameClock clock;
+    clock.period_ns = kPeriod;
+    EXPECT_FALSE(platform::pace_frame(&clock, kFakeDisplay)) << "a frame shown on a dark display";
+    EXPECT_EQ(g_dark.waits.size(), 3u) << "the wait went on after input came";
+}
+
+struct DpmsCase {
+    bool extension, capable, answers;
+    unsigned short level;
+    bool enabled;
+    bool dark;
+};
+DpmsCase g_dpms;
+
+TEST(MonitorsDark, OnlyWhilePowerManagementHoldsThemInALowerState)
+{
+    const DpmsCase cases[] = {
+        {true, true, true, DPMSModeOn, true, false},
+        {true, true, true, DPMSModeStandby, true, true},
+        {true, true, true, DPMSModeSuspend, true, true},
+        {true, true, true, DPMSModeOff, true, true},
+        {true, true, true, DPMSModeOff, false, false}, // power management off: the level means nothing
+        {false, true, true, DPMSModeOff, true, false}, // no extension (Xvfb, the dummy driver)
+        {true, false, true, DPMSModeOff, true, false}, // a screen that cannot be powered down
+        {true, true, false, DPMSModeOff, true, false}, // the question failed
+    };
+    x11::DpmsCalls real = x11::dpms_calls;
+    x11::dpms_calls = {[](Display *, int *, int *) -> Bool { return g_dpms.extension; },
+                       [](Display *) -> Bool { return g_dpms.capable; },
+                       [](Display *, unsigned short *level, unsigned char *enabled) -> Status {
+                           *level = g_dpms.level;
+                           *enabled = g_dpms.enabled;
+                           return g_dpms.answers;
+                       }};
+    static char not_a_connection;
+    for (const DpmsCase &c : cases) {
+        g_dpms = c;
+        EXPECT_EQ(x11::monitors_dark(reinterpret_cast<Display *>(&not_a_connection)), c.dark)
+            << "extension " << c.extension << ", capable " << c.capable << ", answers " << c.answers << ", level "
+            << c.level << ", enabled " << c.enabled;
+    }
+    x11::dpms_calls = real;
 }
 
 struct ModeCase {

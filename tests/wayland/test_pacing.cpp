@@ -1,6 +1,7 @@
-// Frames on Wayland keep to the output's refresh rate: the saver does not wait for the compositor
-// (it stops answering surfaces it does not show), so its own frame clock must hold the rate. Frames
-// are counted as the surface commits the client's protocol log shows.
+// Frames on Wayland keep to the output's refresh rate and follow the compositor's frame callbacks;
+// EGL never waits for one (the compositor stops answering surfaces it does not show), so while none
+// comes nothing is drawn, and the saver waits for it or for input. Frames are counted as the
+// surface commits the client's protocol log shows.
 #include <gtest/gtest.h>
 
 #include "compositor.h"
@@ -22,6 +23,43 @@ std::vector<double> commit_times(const std::string &log)
         if (open != std::string::npos) times.push_back(std::stod(line.substr(open + 1)));
     }
     return times;
+}
+
+int commits(const std::string &log) { return int(commit_times(log).size()); }
+
+// A sway nested in another, whose window on the parent is the saver's output: the parent stops
+// repainting that window while it shows an empty workspace, and so the nested sway stops sending
+// the saver frame callbacks.
+TEST(WaylandPacing, NothingDrawnWhileTheCompositorShowsTheSurfaceNowhere)
+{
+    HeadlessCompositor parent;
+    ASSERT_TRUE(parent.start_sway(320, 240)) << parent.log(); // the nested output fills it
+    HeadlessCompositor session;
+    ASSERT_TRUE(session.start_sway(320, 240, &parent)) << session.log();
+    WaylandSaver saver(session);
+    ASSERT_TRUE(saver.launch({"/s"}, {"WAYLAND_DEBUG=1"}));
+    sleep_ms(2000);
+    ASSERT_TRUE(saver.running()) << saver.log();
+    ASSERT_GT(commits(saver.log()), 10) << "the saver drew almost nothing";
+
+    ASSERT_TRUE(parent.swaymsg({"workspace", "2"})) << parent.log();
+    sleep_ms(500);
+    int hidden = commits(saver.log());
+    double cpu = cpu_seconds(saver.pid());
+    sleep_ms(3000);
+    EXPECT_LE(commits(saver.log()) - hidden, 1) << "frames drawn for a surface the compositor shows nowhere";
+    // Drawing costs more than 3 % of a core on any machine; waiting costs next to nothing.
+    EXPECT_LT(cpu_seconds(saver.pid()) - cpu, 0.1) << "CPU seconds over 3 s while the surface is shown nowhere";
+
+    ASSERT_TRUE(parent.swaymsg({"workspace", "1"})) << parent.log();
+    sleep_ms(1000);
+    int shown = commits(saver.log());
+    EXPECT_GT(shown - hidden, 10) << "frames did not go on once the surface was shown again";
+
+    ASSERT_TRUE(parent.swaymsg({"workspace", "2"})) << parent.log();
+    sleep_ms(500);
+    EXPECT_EQ(session.type({"-k", "Escape"}), 0);
+    EXPECT_EQ(saver.wait_exit(3000), 0) << "a key did not end the saver while its surface was shown nowhere";
 }
 
 // A small output, which software OpenGL fills hundreds of times a second when nothing holds it back.

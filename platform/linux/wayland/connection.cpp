@@ -303,13 +303,6 @@ void read_events()
     if (wl_display_dispatch_pending(d) < 0) mark_broken();
 }
 
-bool events_waiting(int timeout_ms)
-{
-    if (!g_state.conn || g_state.conn->broken) return true;
-    pollfd p = {wl_display_get_fd(g_state.conn->display), POLLIN, 0};
-    return poll(&p, 1, timeout_ms) > 0;
-}
-
 bool round_trip()
 {
     if (!g_state.conn || g_state.conn->broken) return false;

@@ -74,8 +74,6 @@ bool connection_lost();
 // Sends what is buffered and dispatches what the compositor sent, without blocking. Marks the
 // connection broken when it fails.
 void read_events();
-// Waits up to timeout_ms for the compositor to send something; true when it did.
-bool events_waiting(int timeout_ms);
 // Round trip: everything sent so far is answered; false when the connection broke.
 bool round_trip();
 // Whether the compositor answered the sync sent after the last frame (reading what it sent so
@@ -182,6 +180,12 @@ struct State {
     WindowRec *current_window = nullptr;
     FrameClock clock;
     const Output *rated_output = nullptr;
+    // The frame callback asked with the last frame shown, until the compositor answers it: its
+    // word that it showed that frame and wants the next. A surface it shows nowhere (its output
+    // off, or nothing repainting it) gets no answer.
+    wl_callback *frame_callback = nullptr;
+    const WindowRec *frame_callback_window = nullptr;
+    bool frame_callbacks_come = false; // the compositor has answered one
 };
 extern State g_state;
 

@@ -7,6 +7,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <poll.h>
 #include <tuple>
 #include <unordered_map>
 
@@ -79,7 +80,63 @@ bool ensure_surface(WindowRec &w)
     return true;
 }
 
-bool input_waiting() { return events_waiting(0); }
+void frame_callback_done(void *, wl_callback *callback, uint32_t)
+{
+    wl_callback_destroy(callback);
+    g_state.frame_callback = nullptr;
+    g_state.frame_callback_window = nullptr;
+    g_state.frame_callbacks_come = true;
+}
+const wl_callback_listener frame_callback_listener = {frame_callback_done};
+
+void forget_frame_callback()
+{
+    if (g_state.frame_callback) wl_callback_destroy(g_state.frame_callback);
+    g_state.frame_callback = nullptr;
+    g_state.frame_callback_window = nullptr;
+}
+
+// Asks for the frame callback of the frame about to be committed on w's surface, unless one asked
+// before is still unanswered: the compositor answers that one at its next repaint all the same.
+void ask_frame_callback(WindowRec &w)
+{
+    if (g_state.frame_callback && g_state.frame_callback_window == &w) return;
+    forget_frame_callback();
+    g_state.frame_callback = wl_surface_frame(w.surface);
+    if (!g_state.frame_callback) return;
+    wl_callback_add_listener(g_state.frame_callback, &frame_callback_listener, nullptr);
+    g_state.frame_callback_window = &w;
+}
+
+// Whether the compositor wants a frame: it answered the callback of the last one. Until it has
+// answered any, the frame clock alone paces the frames.
+bool surface_wants_frame()
+{
+    read_events();
+    return !g_state.frame_callback || !g_state.frame_callbacks_come;
+}
+
+// Reads what the compositor sent; true when it gave the loop something to handle.
+bool loop_has_work()
+{
+    read_events();
+    settle_keyboard_leave();
+    return connection_lost() || !queued_messages().empty();
+}
+
+// Waits up to timeout_ms for the compositor to send something the loop must handle. Frame
+// callbacks and buffer releases are read here and do not end the wait early.
+bool input_within(int timeout_ms)
+{
+    Connection *c = connection();
+    if (!c || loop_has_work()) return true;
+    if (timeout_ms <= 0) return false;
+    pollfd p = {wl_display_get_fd(c->display), POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) < 0) return true;
+    return loop_has_work();
+}
+
+const FrameDisplay kSurface = {surface_wants_frame, input_within};
 
 } // namespace
 
@@ -109,23 +166,29 @@ const std::vector<PixelFormat> &pixel_formats()
 void gl_forget_surface(EGLSurface surface)
 {
     if (g_state.current_window && g_state.current_window->egl_surface == surface) release_current();
+    if (g_state.frame_callback_window && g_state.frame_callback_window->egl_surface == surface)
+        forget_frame_callback();
     if (g_state.egl != EGL_NO_DISPLAY) eglDestroySurface(g_state.egl, surface);
 }
 
 void gl_shutdown()
 {
     release_current();
+    forget_frame_callback();
+    g_state.frame_callbacks_come = false;
     if (g_state.egl != EGL_NO_DISPLAY) {
         for (auto &kv : g_state.contexts) eglDestroyContext(g_state.egl, kv.second.ctx);
         eglTerminate(g_state.egl);
     }
 }
 
-// Swaps do not wait for the compositor (a surface it does not show gets no frame callbacks, and a
-// swap that waited for one would stop the loop); the frame clock keeps to the output's rate. A
-// frame is swapped only once the compositor has answered for the one before, so a compositor that
-// stopped (and gives back no buffers) has frames skipped until it answers rather than the loop
-// held in a swap waiting for a buffer.
+// Frames follow the compositor's frame callbacks, no faster than the frame clock allows at the
+// output's rate: while the last frame's callback is unanswered (the compositor shows the surface
+// nowhere, its output is off), nothing more is shown, and the loop draws nothing until the answer
+// or input comes. EGL itself never waits for a callback: a swap that did would hold the loop where
+// input cannot end it. A frame is swapped only once the compositor has answered for the one
+// before, so a compositor that stopped (and gives back no buffers) has frames skipped until it
+// answers rather than the loop held in a swap waiting for a buffer.
 void present(WindowRec &w)
 {
     if (w.egl_surface == EGL_NO_SURFACE || !w.mapped) return;
@@ -134,8 +197,8 @@ void present(WindowRec &w)
         double rate = w.output && w.output->refresh_mhz > 1000 ? w.output->refresh_mhz / 1000.0 : kDefaultRefreshRate;
         g_state.clock.period_ns = int64_t(1e9 / rate + 0.5);
     }
-    pace_frame(&g_state.clock, input_waiting);
-    if (!caught_up_with_frames()) return;
+    if (!pace_frame(&g_state.clock, kSurface) || !caught_up_with_frames()) return;
+    ask_frame_callback(w);
     eglSwapBuffers(g_state.egl, w.egl_surface);
     ask_frame_answer();
 }

@@ -393,8 +393,7 @@ BOOL WINAPI SwapBuffers(HDC hdc)
     WindowRec *rec = dc && !dc->memory ? find_window(dc->hwnd) : nullptr;
     Display *dpy = display_if_open();
     if (!rec || !rec->gl_child || !dpy) return FALSE;
-    pace_presentation(rec->gl_child);
-    glXSwapBuffers(dpy, rec->gl_child);
+    if (pace_presentation(rec->gl_child)) glXSwapBuffers(dpy, rec->gl_child);
     return TRUE;
 }
 

@@ -113,14 +113,19 @@ bool time_reached(DWORD now, DWORD when) { return static_cast<int32_t>(now - whe
 // again for the keyboard or pointer that another client held then. A popup still without both
 // when the time is up would cover the screen while keys and clicks reach the windows under it:
 // it is destroyed and the run ends with status 1 and one line on stderr.
+bool grabs_outstanding(const WindowRec &rec)
+{
+    return rec.saver_popup && rec.mapped && !rec.destroying && !(rec.ex_style & WS_EX_NOACTIVATE) &&
+           !(rec.keyboard_held && rec.pointer_held);
+}
+
 void retry_grabs()
 {
     if (!g_state.dpy || g_state.dpy_dead) return;
     DWORD now = now_ms();
     std::vector<HWND> refused;
     for (WindowRec *rec : windows()) {
-        if (!rec->saver_popup || !rec->mapped || rec->destroying || (rec->keyboard_held && rec->pointer_held)) continue;
-        if (rec->ex_style & WS_EX_NOACTIVATE) continue; // wants no grabs
+        if (!grabs_outstanding(*rec)) continue;
         if (time_reached(now, rec->grab_retry_until))
             refused.push_back(rec->hwnd);
         else if (time_reached(now, rec->next_grab_try))

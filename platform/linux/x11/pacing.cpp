@@ -1,16 +1,22 @@
 // Presentation pacing: a frame clock per process, running at the refresh rate of the monitor that
 // shows the window being drawn, waited on with absolute deadlines so that it does not drift.
 #include "pacing.h"
+#include "dpms.h"
 
 #include <X11/extensions/Xrandr.h>
 
+#include <poll.h>
 
 namespace x11 {
 namespace {
 
+// While the monitors are on, they are asked again at most this often whether they still are.
+constexpr int64_t kLitRecheckNs = 250 * 1000000LL;
 
 FrameClock g_clock;
 Window g_rated_drawable = 0;
+bool g_lit_known = false;
+int64_t g_lit_asked_ns = 0;
 
 // The rate of the CRTC whose area holds the point (x, y) of the root window; 0 when none does.
 double crtc_rate_at(Display *dpy, Window root, int x, int y)
@@ -53,6 +59,41 @@ double monitor_rate(Display *dpy, Window drawable)
     return rate;
 }
 
+// Whether the monitors are on. While they are, the server is asked only a few times a second; while
+// they are off, at every question, so that their return is seen at once.
+bool monitors_lit()
+{
+    Display *dpy = display_if_open();
+    if (!dpy) return true;
+    int64_t now = platform::monotonic_ns();
+    if (g_lit_known && now - g_lit_asked_ns < kLitRecheckNs) return true;
+    g_lit_known = !monitors_dark(dpy);
+    g_lit_asked_ns = now;
+    return g_lit_known;
+}
+
+// A saver popup still without the keyboard or pointer another client holds: the loop asks again
+// for them every ~100 ms, so it must run even while nothing is drawn.
+bool grabs_outstanding()
+{
+    for (const WindowRec *rec : windows())
+        if (grabs_outstanding(*rec)) return true;
+    return false;
+}
+
+// Waits on the connection: true when events came for the loop, a signal cut the wait short, the
+// connection failed, or grabs are still to be asked for again.
+bool input_within(int timeout_ms)
+{
+    Display *dpy = display_if_open();
+    if (!dpy || XEventsQueued(dpy, QueuedAfterFlush) > 0) return true;
+    if (timeout_ms <= 0) return false;
+    pollfd p = {ConnectionNumber(dpy), POLLIN, 0};
+    return poll(&p, 1, timeout_ms) != 0 || grabs_outstanding();
+}
+
+const platform::FrameDisplay kMonitors = {monitors_lit, input_within};
+
 } // namespace
 
 double mode_refresh_rate(unsigned long dot_clock, unsigned h_total, unsigned v_total, unsigned long flags)
@@ -64,24 +105,22 @@ double mode_refresh_rate(unsigned long dot_clock, unsigned h_total, unsigned v_t
     return double(dot_clock) / (double(h_total) * lines);
 }
 
-void pace_presentation(Window drawable)
+bool pace_presentation(Window drawable)
 {
     Display *dpy = display_if_open();
-    if (!presentation_pacing() || !dpy || !drawable) return;
+    if (!presentation_pacing() || !dpy || !drawable) return true;
     if (drawable != g_rated_drawable) {
         g_rated_drawable = drawable;
         g_clock.period_ns = int64_t(1e9 / monitor_rate(dpy, drawable) + 0.5);
     }
-    pace_frame(&g_clock, [] {
-        Display *d = display_if_open();
-        return !d || XEventsQueued(d, QueuedAfterReading) > 0;
-    });
+    return pace_frame(&g_clock, kMonitors);
 }
 
 void forget_presentation_pacing()
 {
     g_rated_drawable = 0;
     g_clock = FrameClock();
+    g_lit_known = false;
 }
 
 } // namespace x11

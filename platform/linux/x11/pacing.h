@@ -20,8 +20,10 @@ double mode_refresh_rate(unsigned long dot_clock, unsigned h_total, unsigned v_t
 
 // Called just before a frame drawn on drawable is presented: waits until it is due at the rate of
 // the monitor under drawable (60 Hz when unknown). Pending input cuts a long wait short, so input
-// waits no longer than about one 60 Hz frame; a termination signal ends the wait at once.
-void pace_presentation(Window drawable);
+// waits no longer than about one 60 Hz frame; a termination signal ends the wait at once. While
+// DPMS holds the monitors off, waits for them to come on or for input; false when input came
+// first, and the frame is not to be shown.
+bool pace_presentation(Window drawable);
 // Forgets the monitor rate found for a window and the frame clock (the display is going away).
 void forget_presentation_pacing();
 

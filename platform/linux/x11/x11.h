@@ -122,6 +122,8 @@ Cursor current_cursor();
 void grab_input(WindowRec &rec);
 void ungrab_input(WindowRec &rec);
 void retry_grabs();
+// A shown saver popup (one that wants grabs) still without the keyboard or the pointer.
+bool grabs_outstanding(const WindowRec &rec);
 // Moves what the server has sent into the queue; with sync, after the server answered (input.cpp).
 void read_x_events(bool sync);
 
