@@ -94,17 +94,26 @@ TEST_F(GnomeShellSaver, WithoutLeaveItCoversTheOutputAtOnceAndNoQuestionAppears)
 
 namespace {
 
-// mutter alone, where no portal backend answers: the saver shows its first frame at once all the
-// same. Nothing photographs mutter's output here, so the first frame is the first buffer the
-// saver's protocol log shows it attaching.
-TEST(MutterSaver, ShowsItsFirstFrameAtOnceThoughNoPortalAnswers)
-{
-    HeadlessCompositor session;
-    std::string why_not;
-    if (!session.start_gnome("mutter", kWidth, kHeight, &why_not)) {
+// A mutter of its own for each case.
+class MutterSession : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why_not;
+        if (session.start_gnome("mutter", kWidth, kHeight, &why_not)) return;
         if (!why_not.empty()) GTEST_SKIP() << why_not;
         FAIL() << "mutter did not start" << session.log();
     }
+    HeadlessCompositor session;
+};
+using MutterSaver = MutterSession;
+using MutterIdleWatcher = MutterSession;
+
+// mutter alone, where no portal backend answers: the saver shows its first frame at once all the
+// same. Nothing photographs mutter's output here, so the first frame is the first buffer the
+// saver's protocol log shows it attaching.
+TEST_F(MutterSaver, ShowsItsFirstFrameAtOnceThoughNoPortalAnswers)
+{
     WaylandSaver saver(session);
     const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(saver.launch({"/s"}, {"WAYLAND_DEBUG=client"}));
@@ -121,14 +130,8 @@ TEST(MutterSaver, ShowsItsFirstFrameAtOnceThoughNoPortalAnswers)
 }
 
 // mutter alone: idleness from its idle monitor on the session bus, keys through its remote desktop.
-TEST(MutterIdleWatcher, StartsTheSaverOncePerIdlePeriodNeverWhileHeldAwakeAndEndsWithIt)
+TEST_F(MutterIdleWatcher, StartsTheSaverOncePerIdlePeriodNeverWhileHeldAwakeAndEndsWithIt)
 {
-    HeadlessCompositor session;
-    std::string why_not;
-    if (!session.start_gnome("mutter", kWidth, kHeight, &why_not)) {
-        if (!why_not.empty()) GTEST_SKIP() << why_not;
-        FAIL() << "mutter did not start" << session.log();
-    }
     IdleSession idle;
     idle.launch = [&](Process &program, const std::vector<std::string> &args) { return session.launch_program(program, args); };
     // A remote desktop session's first key makes its keyboard; the second reaches the saver.
