@@ -256,8 +256,9 @@ protected:
     }
 
     // Waits for one saver window on each distinct area (of those given, mirrors left out) and no
-    // other, then for each to show its picture.
-    void expect_covered(const std::vector<MonitorSpec> &monitors, const char *when, int timeout_ms = 1500)
+    // other, then for each to show its picture. How fast is for bench_monitors to measure; the wait
+    // leaves a sanitizer build on a busy machine room.
+    void expect_covered(const std::vector<MonitorSpec> &monitors, const char *when, int timeout_ms = 5000)
     {
         std::vector<MonitorSpec> want;
         for (const MonitorSpec &m : monitors)
@@ -361,7 +362,7 @@ protected:
     }
 
     // Waits for exactly these saver windows, then for each to show its picture.
-    void expect_covered(const std::vector<MonitorSpec> &want, const char *when, int timeout_ms = 1000)
+    void expect_covered(const std::vector<MonitorSpec> &want, const char *when, int timeout_ms = 5000)
     {
         bool placed = false;
         for (int waited = 0; !placed && waited <= timeout_ms; waited += 20) {
