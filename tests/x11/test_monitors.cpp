@@ -109,6 +109,16 @@ TEST_F(Monitors, SaverPopupCoversTheMonitorItIsPlacedOn)
     ShowWindow(other_monitor, SW_SHOWNOACTIVATE);
     EXPECT_EQ(window_rect(other_monitor), (std::vector<LONG>{0, 0, 1280, 1024}));
     EXPECT_EQ(grab_keyboard_elsewhere(), GrabSuccess);
+    DestroyWindow(other_monitor);
+
+    // A monitor over both (the server's own for the whole screen, left in place): one saver
+    // covers it, whichever monitor inside it the saver was placed on.
+    MonitorSpec with_whole[3] = {{0, 0, 1280, 1024, false}, {1280, 0, 1920, 1080, true}, {0, 0, 3200, 1080, false}};
+    ASSERT_TRUE(set_monitors(xvfb.display(), with_whole, 3));
+    HWND whole = CreateWindowExA(WS_EX_TOPMOST, "recorder", "recorder", WS_POPUP | WS_VISIBLE, 0, 0, 3200, 1080, NULL,
+                                 NULL, NULL, NULL);
+    ASSERT_NE(whole, nullptr);
+    EXPECT_EQ(window_rect(whole), (std::vector<LONG>{0, 0, 3200, 1080}));
 }
 
 TEST_F(Monitors, TheSaverHoldingTheInputCoversTheUnseenStripUntilItGoes)

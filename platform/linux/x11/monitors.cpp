@@ -94,9 +94,13 @@ RECT saver_area_at(int x, int y)
                       : make_rect(0, 0, 0, 0);
     std::vector<MonitorArea> monitors = monitor_areas();
     if (monitors.size() < 2) return screen;
+    // Of monitors lying over each other, the largest holding the point: a monitor inside another
+    // shares that one's saver.
+    const RECT *best = nullptr;
+    auto size = [](const RECT &r) { return int64_t(r.right - r.left) * (r.bottom - r.top); };
     for (const MonitorArea &m : monitors)
-        if (holds(m.rect, x, y)) return m.rect;
-    return screen;
+        if (holds(m.rect, x, y) && (!best || size(m.rect) > size(*best))) best = &m.rect;
+    return best ? *best : screen;
 }
 
 std::vector<RECT> unseen_parts(const std::vector<MonitorArea> &monitors, int screen_width, int screen_height)
