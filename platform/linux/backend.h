@@ -6,11 +6,12 @@
 
 #include "bitmaps.h"
 #include "win32.h"
-#include "window_core.h"
 
 #include <vector>
 
 namespace platform {
+
+struct WindowRecord;
 
 enum class BackendKind { x11, wayland, null };
 
