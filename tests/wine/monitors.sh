@@ -1,8 +1,9 @@
 #!/bin/bash
 # The Windows saver on two monitors under wine. Xorg with the dummy driver gives wine two real
 # RandR outputs, DUMMY0 1280x1024 at +0+0 and DUMMY1 1920x1080 at +1280+0, which wine reports as
-# two monitors (it sees neither Xvfb's RandR monitors nor Xinerama screens). The script starts its
-# own server (Xorg needs root) and wine prefix, and ends both.
+# two monitors (it sees neither Xvfb's RandR monitors nor Xinerama screens); DUMMY1 is also switched
+# off and on again while the saver runs. The script starts its own server (Xorg needs root) and
+# wine prefix, and ends both.
 #   monitors.sh SCR SHOTS_DIR
 # The loader follows the .scr: wine64 for PE32+, wine for PE32 (TIDEFOLD_WINE64 / TIDEFOLD_WINE32
 # override them). Exit status 0 when every check passed, 77 when this machine cannot run the test.
@@ -97,7 +98,7 @@ saver_windows() {
 saver_processes() {
   local p
   for p in $(pgrep -f 'tidefold.*\.scr'); do
-    tr '\0' '\n' < "/proc/$p/environ" 2> /dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$p"
+    { tr '\0' '\n' < "/proc/$p/environ"; } 2> /dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$p"
   done
 }
 # Starts the saver with the pointer at X Y and waits for a window on each monitor.
@@ -146,6 +147,34 @@ sleep 1.5
 expect "a move of 10 pixels keeps the saver running" kill -0 $saver
 xdotool mousemove 2005 506
 expect_all_ended "a move of 11 pixels"
+
+echo "== a monitor switched off and on again"
+# Waits up to 10 s for the saver windows to be exactly $1.
+wait_windows() {
+  for _ in $(seq 100); do
+    [ "$(saver_windows)" = "$1" ] && return 0
+    sleep 0.1
+  done
+  echo "  saver windows: $(saver_windows)"
+  return 1
+}
+start_saver 100 100
+xrandr --output DUMMY1 --off
+expect "the monitor left keeps its saver, the one gone has none" wait_windows "1280x1024+0+0 "
+sleep 1
+expect "one saver process is left ($(saver_processes | tr '\n' ' '))" test "$(saver_processes | wc -l)" -eq 1
+xrandr --output DUMMY1 --mode 1920x1080 --pos 1280x0 && xrandr --fb 3200x1080
+expect "the monitor back gets a saver again" wait_windows "1280x1024+0+0 1920x1080+1280+0 "
+sleep 2
+/usr/bin/import -window root "$shots/back-1.png"
+sleep 0.7
+/usr/bin/import -window root "$shots/back-2.png"
+for name in back-1 back-2 desktop; do
+  "$convert" "$shots/$name.png" -crop 1920x1080+1280+0 +repage "$work/$name-right.png"
+done
+expect_rippling "the monitor back" "$work/back-1-right.png" "$work/back-2-right.png" "$work/desktop-right.png"
+xdotool key space
+expect_all_ended "a key after the change"
 
 [ $failures -eq 0 ] && echo "two monitors: passed" || echo "two monitors: $failures failed"
 exit $((failures > 0))
