@@ -67,15 +67,13 @@ void drop_connection(bool notify)
     for (WindowRecord *w : all_windows()) w->destroying = true;
     gl_shutdown();
     forget_window_dcs();
-    forget_pixel_formats();
     for (WindowRec *w : windows()) w->gl_child = w->gl_colormap = 0;
     Display *dpy = g_state.dpy;
     install_handlers();
     close_connection(dpy);
     g_state.dpy = nullptr;
     g_state.dpy_dead = false;
-    g_state.blank_cursor = g_state.arrow_cursor = 0;
-    g_state.own_grab_serials.clear();
+    g_state.conn = {};
     release_keys();
     drop_all_windows(notify);
 }
@@ -106,8 +104,8 @@ Display *display()
         g_state.dpy_dead = false;
         install_handlers();
         XSetIOErrorExitHandler(g_state.dpy, on_io_error_exit, nullptr);
-        g_state.wm_protocols = XInternAtom(g_state.dpy, "WM_PROTOCOLS", False);
-        g_state.wm_delete_window = XInternAtom(g_state.dpy, "WM_DELETE_WINDOW", False);
+        g_state.conn.wm_protocols = XInternAtom(g_state.dpy, "WM_PROTOCOLS", False);
+        g_state.conn.wm_delete_window = XInternAtom(g_state.dpy, "WM_DELETE_WINDOW", False);
         Bool supported;
         XkbSetDetectableAutoRepeat(g_state.dpy, True, &supported);
         release_keys();
@@ -123,6 +121,7 @@ void shutdown()
 {
     drop_connection(false);
     g_state.dpy_lost = false;
+    g_state.embed_target = 0;
     reset_queue();
     reset_window_core();
 }

@@ -12,14 +12,12 @@
 namespace x11 {
 namespace {
 
-Window g_target = 0;
-
 bool target_attributes(XWindowAttributes *wa)
 {
     Display *dpy = display();
-    if (!dpy || !g_target) return false;
+    if (!dpy || !g_state.embed_target) return false;
     ErrorTrap trap(dpy);
-    Status ok = XGetWindowAttributes(dpy, g_target, wa);
+    Status ok = XGetWindowAttributes(dpy, g_state.embed_target, wa);
     return !trap.failed() && ok;
 }
 
@@ -47,9 +45,9 @@ bool screenshot_on(Display *dpy, Window w, Atom property, Pixmap *pixmap, unsign
 
 } // namespace
 
-void embed_into(Window target) { g_target = target; }
+void embed_into(Window target) { g_state.embed_target = target; }
 
-Window embed_target() { return g_target; }
+Window embed_target() { return g_state.embed_target; }
 
 bool embed_target_size(int *width, int *height)
 {
@@ -67,7 +65,7 @@ bool embed_target_origin(int *x, int *y)
     Display *dpy = display();
     ErrorTrap trap(dpy);
     Window child;
-    return XTranslateCoordinates(dpy, g_target, wa.root, 0, 0, x, y, &child) && !trap.failed();
+    return XTranslateCoordinates(dpy, g_state.embed_target, wa.root, 0, 0, x, y, &child) && !trap.failed();
 }
 
 namespace {
@@ -86,11 +84,11 @@ void target_offset(Display *dpy, unsigned width, unsigned height, int *x, int *y
 bool embed_screenshot(Pixmap *pixmap, int *x, int *y)
 {
     Display *dpy = display();
-    if (!dpy || !g_target) return false;
+    if (!dpy || !g_state.embed_target) return false;
     Window root = DefaultRootWindow(dpy);
     Atom property = XInternAtom(dpy, "_SCREENSAVER_SCREENSHOT", False);
     unsigned width = 0, height = 0;
-    if (!screenshot_on(dpy, g_target, property, pixmap, &width, &height) &&
+    if (!screenshot_on(dpy, g_state.embed_target, property, pixmap, &width, &height) &&
         !screenshot_on(dpy, root, property, pixmap, &width, &height))
         return false;
     target_offset(dpy, width, height, x, y);
@@ -106,7 +104,7 @@ bool desktop_wallpaper(Pixmap *pixmap, int *x, int *y)
     for (const char *wallpaper : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"}) {
         if (!screenshot_on(dpy, root, XInternAtom(dpy, wallpaper, False), pixmap, &width, &height)) continue;
         *x = *y = 0;
-        if (g_target) target_offset(dpy, width, height, x, y);
+        if (g_state.embed_target) target_offset(dpy, width, height, x, y);
         return true;
     }
     return false;
@@ -132,11 +130,11 @@ bool xscreensaver_window(Display *dpy, Window w)
 bool embed_started_by_xscreensaver()
 {
     Display *dpy = display();
-    if (!dpy || !g_target) return false;
+    if (!dpy || !g_state.embed_target) return false;
     ErrorTrap trap(dpy);
     Window root = DefaultRootWindow(dpy);
     bool daemon = false;
-    Window w = g_target;
+    Window w = g_state.embed_target;
     for (int depth = 0; !daemon && w && w != root && depth < 32; depth++) {
         daemon = xscreensaver_window(dpy, w);
         Window r, parent = 0, *children = nullptr;
@@ -147,7 +145,7 @@ bool embed_started_by_xscreensaver()
     }
     // Older daemons mark their windows, or the root, with their version instead.
     Atom version = XInternAtom(dpy, "_SCREENSAVER_VERSION", False);
-    for (Window marked : {g_target, root}) {
+    for (Window marked : {g_state.embed_target, root}) {
         int count = 0;
         Atom *props = daemon ? nullptr : XListProperties(dpy, marked, &count);
         for (int i = 0; i < count; i++) daemon = daemon || props[i] == version;
@@ -160,9 +158,9 @@ bool embed_started_by_xscreensaver()
 void embed_watch_target()
 {
     Display *dpy = display();
-    if (!dpy || !g_target) return;
+    if (!dpy || !g_state.embed_target) return;
     ErrorTrap trap(dpy);
-    XSelectInput(dpy, g_target, StructureNotifyMask);
+    XSelectInput(dpy, g_state.embed_target, StructureNotifyMask);
     trap.failed();
 }
 

@@ -16,9 +16,6 @@
 namespace x11 {
 namespace {
 
-std::vector<PixelFormat> g_formats;
-bool g_formats_loaded = false;
-
 int channel_shift(unsigned long mask)
 {
     int s = 0;
@@ -232,11 +229,11 @@ bool glx_extension_advertised(const char *name)
 
 const std::vector<PixelFormat> &pixel_formats()
 {
-    if (g_formats_loaded) return g_formats;
+    if (g_state.conn.formats_loaded) return g_state.conn.formats;
     Display *dpy = display();
-    if (!dpy) return g_formats;
-    g_formats_loaded = true;
-    if (!has_glx()) return g_formats;
+    if (!dpy) return g_state.conn.formats;
+    g_state.conn.formats_loaded = true;
+    if (!has_glx()) return g_state.conn.formats;
     XVisualInfo tmpl = {};
     tmpl.screen = DefaultScreen(dpy);
     int n = 0;
@@ -265,16 +262,10 @@ const std::vector<PixelFormat> &pixel_formats()
                        get(GLX_ACCUM_ALPHA_SIZE);
         f.aux_buffers = get(GLX_AUX_BUFFERS);
         f.samples = get(GLX_SAMPLES);
-        g_formats.push_back(f);
+        g_state.conn.formats.push_back(f);
     }
     if (list) XFree(list);
-    return g_formats;
-}
-
-void forget_pixel_formats()
-{
-    g_formats.clear();
-    g_formats_loaded = false;
+    return g_state.conn.formats;
 }
 
 bool copy_wallpaper(int x1, int y1, BitmapRec &dst, int x, int y, int cx, int cy)

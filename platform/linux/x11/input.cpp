@@ -19,25 +19,25 @@ namespace {
 
 Cursor blank_cursor()
 {
-    if (!g_state.blank_cursor) {
+    if (!g_state.conn.blank_cursor) {
         static const char zero = 0;
         Window root = DefaultRootWindow(g_state.dpy);
         Pixmap pm = XCreateBitmapFromData(g_state.dpy, root, &zero, 1, 1);
         XColor black = {};
-        g_state.blank_cursor = XCreatePixmapCursor(g_state.dpy, pm, pm, &black, &black, 0, 0);
+        g_state.conn.blank_cursor = XCreatePixmapCursor(g_state.dpy, pm, pm, &black, &black, 0, 0);
         XFreePixmap(g_state.dpy, pm);
     }
-    return g_state.blank_cursor;
+    return g_state.conn.blank_cursor;
 }
 
 Cursor arrow_cursor()
 {
-    if (!g_state.arrow_cursor) {
+    if (!g_state.conn.arrow_cursor) {
         ErrorTrap trap(g_state.dpy);
         Cursor c = XCreateFontCursor(g_state.dpy, XC_left_ptr);
-        if (!trap.failed()) g_state.arrow_cursor = c;
+        if (!trap.failed()) g_state.conn.arrow_cursor = c;
     }
-    return g_state.arrow_cursor;
+    return g_state.conn.arrow_cursor;
 }
 
 } // namespace
@@ -48,15 +48,15 @@ namespace {
 
 bool own_grab_serial(unsigned long serial)
 {
-    for (const SerialRange &r : g_state.own_grab_serials)
+    for (const SerialRange &r : g_state.conn.own_grab_serials)
         if (serial >= r.first && serial < r.end) return true;
     return false;
 }
 
 void note_own_grab_serials(unsigned long first, unsigned long end)
 {
-    if (g_state.own_grab_serials.size() >= 8) g_state.own_grab_serials.erase(g_state.own_grab_serials.begin());
-    g_state.own_grab_serials.push_back({first, end});
+    if (g_state.conn.own_grab_serials.size() >= 8) g_state.conn.own_grab_serials.erase(g_state.conn.own_grab_serials.begin());
+    g_state.conn.own_grab_serials.push_back({first, end});
 }
 
 constexpr DWORD kGrabRetryMs = 5000;
@@ -282,8 +282,8 @@ void translate(XEvent &ev)
         break;
     }
     case ClientMessage:
-        if (find_window_xid(ev.xclient.window) && ev.xclient.message_type == g_state.wm_protocols &&
-            static_cast<Atom>(ev.xclient.data.l[0]) == g_state.wm_delete_window)
+        if (find_window_xid(ev.xclient.window) && ev.xclient.message_type == g_state.conn.wm_protocols &&
+            static_cast<Atom>(ev.xclient.data.l[0]) == g_state.conn.wm_delete_window)
             queue_message(hwnd_of(ev.xclient.window), WM_SYSCOMMAND, SC_CLOSE, 0, false);
         break;
     default:

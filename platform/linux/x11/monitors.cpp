@@ -10,12 +10,6 @@
 namespace x11 {
 namespace {
 
-std::vector<MonitorArea> g_listed; // as EnumDisplayMonitors last saw them: HMONITOR n is entry n - 1
-std::vector<Window> g_covers;
-Display *g_covers_dpy = nullptr;
-bool g_covering = false;   // between cover_unseen_parts and uncover_unseen_parts
-int g_randr_event_base = -1; // RandR's first event number once its changes are watched
-
 RECT make_rect(int x, int y, int width, int height) { return {x, y, x + width, y + height}; }
 
 bool randr_monitors(Display *dpy, std::vector<MonitorArea> &out)
@@ -136,7 +130,7 @@ std::vector<RECT> unseen_parts(const std::vector<MonitorArea> &monitors, int scr
 void watch_monitor_changes(Display *dpy)
 {
     int error_base;
-    if (g_randr_event_base >= 0 || !XRRQueryExtension(dpy, &g_randr_event_base, &error_base)) return;
+    if (g_state.conn.randr_event_base >= 0 || !XRRQueryExtension(dpy, &g_state.conn.randr_event_base, &error_base)) return;
     ErrorTrap trap(dpy);
     XRRSelectInput(dpy, DefaultRootWindow(dpy), RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
     trap.failed();
@@ -144,12 +138,12 @@ void watch_monitor_changes(Display *dpy)
 
 bool note_monitor_event(XEvent &ev)
 {
-    if (g_randr_event_base < 0 || (ev.type != g_randr_event_base + RRScreenChangeNotify &&
-                                   ev.type != g_randr_event_base + RRNotify))
+    if (g_state.conn.randr_event_base < 0 || (ev.type != g_state.conn.randr_event_base + RRScreenChangeNotify &&
+                                   ev.type != g_state.conn.randr_event_base + RRNotify))
         return false;
     // The screen's size as Xlib knows it follows the change.
     XRRUpdateConfiguration(&ev);
-    if (g_covering) {
+    if (g_state.conn.covering) {
         uncover_unseen_parts();
         cover_unseen_parts();
     }
@@ -160,11 +154,9 @@ bool note_monitor_event(XEvent &ev)
 void cover_unseen_parts()
 {
     Display *dpy = display_if_open();
-    if (g_covers_dpy != dpy) g_covers.clear();
-    if (!dpy || !g_covers.empty()) return;
-    g_covering = true;
+    if (!dpy || !g_state.conn.covers.empty()) return;
+    g_state.conn.covering = true;
     watch_monitor_changes(dpy);
-    g_covers_dpy = dpy;
     int screen = DefaultScreen(dpy);
     XSetWindowAttributes a = {};
     a.background_pixel = BlackPixel(dpy, screen);
@@ -174,7 +166,7 @@ void cover_unseen_parts()
         Window w = XCreateWindow(dpy, RootWindow(dpy, screen), r.left, r.top, r.right - r.left, r.bottom - r.top, 0,
                                  CopyFromParent, InputOutput, CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
         XMapRaised(dpy, w);
-        g_covers.push_back(w);
+        g_state.conn.covers.push_back(w);
     }
     trap.failed();
 }
@@ -182,13 +174,13 @@ void cover_unseen_parts()
 void uncover_unseen_parts()
 {
     Display *dpy = display_if_open();
-    if (dpy && dpy == g_covers_dpy && !g_covers.empty()) {
+    if (dpy && !g_state.conn.covers.empty()) {
         ErrorTrap trap(dpy);
-        for (Window w : g_covers) XDestroyWindow(dpy, w);
+        for (Window w : g_state.conn.covers) XDestroyWindow(dpy, w);
         trap.failed();
     }
-    g_covers.clear();
-    g_covering = false;
+    g_state.conn.covers.clear();
+    g_state.conn.covering = false;
 }
 
 } // namespace x11
@@ -199,15 +191,15 @@ namespace x11::api {
 BOOL WINAPI EnumDisplayMonitors(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData)
 {
     if (hdc || lprcClip || !lpfnEnum) return FALSE;
-    std::vector<MonitorArea> before = g_listed;
-    g_listed = monitor_areas();
+    std::vector<MonitorArea> before = g_state.conn.listed;
+    g_state.conn.listed = monitor_areas();
     // Monitors some change did not announce: the covers follow them too.
-    if (g_covering && !same_areas(before, g_listed)) {
+    if (g_state.conn.covering && !same_areas(before, g_state.conn.listed)) {
         uncover_unseen_parts();
         cover_unseen_parts();
     }
-    if (g_listed.empty()) return FALSE;
-    std::vector<MonitorArea> listed = g_listed;
+    if (g_state.conn.listed.empty()) return FALSE;
+    std::vector<MonitorArea> listed = g_state.conn.listed;
     for (size_t i = 0; i < listed.size(); i++) {
         RECT rc = listed[i].rect;
         if (!lpfnEnum(reinterpret_cast<HMONITOR>(i + 1), nullptr, &rc, dwData)) break;
@@ -218,8 +210,8 @@ BOOL WINAPI EnumDisplayMonitors(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnE
 BOOL WINAPI GetMonitorInfoA(HMONITOR hMonitor, LPMONITORINFO lpmi)
 {
     uintptr_t n = reinterpret_cast<uintptr_t>(hMonitor);
-    if (!lpmi || lpmi->cbSize < sizeof(MONITORINFO) || n < 1 || n > g_listed.size()) return FALSE;
-    const MonitorArea &m = g_listed[n - 1];
+    if (!lpmi || lpmi->cbSize < sizeof(MONITORINFO) || n < 1 || n > g_state.conn.listed.size()) return FALSE;
+    const MonitorArea &m = g_state.conn.listed[n - 1];
     lpmi->rcMonitor = m.rect;
     lpmi->rcWork = m.rect;
     lpmi->dwFlags = m.primary ? MONITORINFOF_PRIMARY : 0;

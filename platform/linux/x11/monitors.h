@@ -8,11 +8,6 @@
 
 namespace x11 {
 
-struct MonitorArea {
-    RECT rect;
-    bool primary;
-};
-
 // RandR 1.5 monitors, else Xinerama screens, else the whole screen; each clipped to the screen,
 // empty and repeated areas left out. Empty when no display answers.
 std::vector<MonitorArea> monitor_areas();

@@ -13,11 +13,6 @@ namespace {
 // While the monitors are on, they are asked again at most this often whether they still are.
 constexpr int64_t kLitRecheckNs = 250 * 1000000LL;
 
-FrameClock g_clock;
-Window g_rated_drawable = 0;
-bool g_lit_known = false;
-int64_t g_lit_asked_ns = 0;
-
 // The rate of the CRTC whose area holds the point (x, y) of the root window; 0 when none does.
 double crtc_rate_at(Display *dpy, Window root, int x, int y)
 {
@@ -66,10 +61,10 @@ bool monitors_lit()
     Display *dpy = display_if_open();
     if (!dpy) return true;
     int64_t now = platform::monotonic_ns();
-    if (g_lit_known && now - g_lit_asked_ns < kLitRecheckNs) return true;
-    g_lit_known = !monitors_dark(dpy);
-    g_lit_asked_ns = now;
-    return g_lit_known;
+    if (g_state.conn.lit_known && now - g_state.conn.lit_asked_ns < kLitRecheckNs) return true;
+    g_state.conn.lit_known = !monitors_dark(dpy);
+    g_state.conn.lit_asked_ns = now;
+    return g_state.conn.lit_known;
 }
 
 // A saver popup still without the keyboard or pointer another client holds: the loop asks again
@@ -109,18 +104,11 @@ bool pace_presentation(Window drawable)
 {
     Display *dpy = display_if_open();
     if (!presentation_pacing() || !dpy || !drawable) return true;
-    if (drawable != g_rated_drawable) {
-        g_rated_drawable = drawable;
-        g_clock.period_ns = int64_t(1e9 / monitor_rate(dpy, drawable) + 0.5);
+    if (drawable != g_state.conn.rated_drawable) {
+        g_state.conn.rated_drawable = drawable;
+        g_state.conn.clock.period_ns = int64_t(1e9 / monitor_rate(dpy, drawable) + 0.5);
     }
-    return pace_frame(&g_clock, kMonitors);
-}
-
-void forget_presentation_pacing()
-{
-    g_rated_drawable = 0;
-    g_clock = FrameClock();
-    g_lit_known = false;
+    return pace_frame(&g_state.conn.clock, kMonitors);
 }
 
 } // namespace x11

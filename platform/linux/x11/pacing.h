@@ -24,7 +24,5 @@ double mode_refresh_rate(unsigned long dot_clock, unsigned h_total, unsigned v_t
 // DPMS holds the monitors off, waits for them to come on or for input; false when input came
 // first, and the frame is not to be shown.
 bool pace_presentation(Window drawable);
-// Forgets the monitor rate found for a window and the frame clock (the display is going away).
-void forget_presentation_pacing();
 
 } // namespace x11

@@ -178,7 +178,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     }
     if (lpWindowName) XStoreName(dpy, xid, lpWindowName);
     if (!child) {
-        XSetWMProtocols(dpy, xid, &g_state.wm_delete_window, 1);
+        XSetWMProtocols(dpy, xid, &g_state.conn.wm_delete_window, 1);
         XClassHint hint;
         std::string res_class = cls->name;
         hint.res_name = const_cast<char *>(res_class.c_str());

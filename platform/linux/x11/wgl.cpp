@@ -10,19 +10,10 @@
 namespace x11 {
 namespace {
 
-struct ContextRec {
-    GLXContext ctx = nullptr;
-    int format = 0;
-};
-
-std::unordered_map<uintptr_t, ContextRec> g_contexts;
-HGLRC g_current = nullptr;
-Window g_current_drawable = 0;
-
-ContextRec *find_context(HGLRC h)
+GlContext *find_context(HGLRC h)
 {
-    auto it = g_contexts.find(reinterpret_cast<uintptr_t>(h));
-    return it == g_contexts.end() ? nullptr : &it->second;
+    auto it = g_state.conn.contexts.find(reinterpret_cast<uintptr_t>(h));
+    return it == g_state.conn.contexts.end() ? nullptr : &it->second;
 }
 
 // Flushes first, so a single-buffered frame reaches the window when its context is released.
@@ -31,13 +22,13 @@ ContextRec *find_context(HGLRC h)
 void release_current()
 {
     Display *dpy = display_if_open();
-    if (g_current && dpy) {
+    if (g_state.conn.current && dpy) {
         ErrorTrap trap(dpy);
         glFlush();
         glXMakeCurrent(dpy, None, nullptr);
     }
-    g_current = nullptr;
-    g_current_drawable = 0;
+    g_state.conn.current = nullptr;
+    g_state.conn.current_drawable = 0;
 }
 
 // Swaps wait for the vertical retrace where the display offers a way to ask for it; an interval
@@ -63,17 +54,16 @@ void set_swap_interval(Display *dpy, Window drawable)
 
 void gl_forget_drawable(Window gl_child)
 {
-    if (g_current && g_current_drawable == gl_child) release_current();
+    if (g_state.conn.current && g_state.conn.current_drawable == gl_child) release_current();
 }
 
 void gl_shutdown()
 {
     release_current();
-    forget_presentation_pacing();
     Display *dpy = display_if_open();
     if (dpy)
-        for (auto &kv : g_contexts) glXDestroyContext(dpy, kv.second.ctx);
-    g_contexts.clear();
+        for (auto &kv : g_state.conn.contexts) glXDestroyContext(dpy, kv.second.ctx);
+    g_state.conn.contexts.clear();
 }
 
 } // namespace x11
@@ -96,7 +86,7 @@ HGLRC WINAPI wglCreateContext(HDC hdc)
         return nullptr;
     }
     uintptr_t h = new_handle();
-    g_contexts[h] = {ctx, rec->pixel_format};
+    g_state.conn.contexts[h] = {ctx, rec->pixel_format};
     return reinterpret_cast<HGLRC>(h);
 }
 
@@ -104,30 +94,30 @@ BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC hglrc)
 {
     if (!hglrc) {
         // A single-buffered frame reaches the screen here, so it is paced here.
-        ContextRec *c = find_context(g_current);
+        GlContext *c = find_context(g_state.conn.current);
         const std::vector<PixelFormat> &formats = pixel_formats();
         if (c && size_t(c->format) <= formats.size() && !formats[c->format - 1].double_buffer)
-            pace_presentation(g_current_drawable);
+            pace_presentation(g_state.conn.current_drawable);
         release_current();
         return TRUE;
     }
-    ContextRec *c = find_context(hglrc);
+    GlContext *c = find_context(hglrc);
     DcRec *dc = find_dc(hdc);
     WindowRec *rec = dc && !dc->memory ? find_window(dc->hwnd) : nullptr;
     Display *dpy = display_if_open();
     if (!c || !rec || !dpy || !rec->gl_child || rec->pixel_format != c->format) return FALSE;
-    if (g_current && g_current != hglrc) glFlush();
+    if (g_state.conn.current && g_state.conn.current != hglrc) glFlush();
     ErrorTrap trap(dpy);
     Bool ok = glXMakeCurrent(dpy, rec->gl_child, c->ctx);
     if (trap.failed() || !ok) {
         if (!glXGetCurrentContext()) {
-            g_current = nullptr;
-            g_current_drawable = 0;
+            g_state.conn.current = nullptr;
+            g_state.conn.current_drawable = 0;
         }
         return FALSE;
     }
-    g_current = hglrc;
-    g_current_drawable = rec->gl_child;
+    g_state.conn.current = hglrc;
+    g_state.conn.current_drawable = rec->gl_child;
     if (!rec->swap_interval_set) {
         rec->swap_interval_set = true;
         if (pixel_formats()[rec->pixel_format - 1].double_buffer) set_swap_interval(dpy, rec->gl_child);
@@ -137,11 +127,11 @@ BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC hglrc)
 
 BOOL WINAPI wglDeleteContext(HGLRC hglrc)
 {
-    ContextRec *c = find_context(hglrc);
+    GlContext *c = find_context(hglrc);
     if (!c) return FALSE;
-    if (g_current == hglrc) release_current();
+    if (g_state.conn.current == hglrc) release_current();
     if (Display *dpy = display_if_open()) glXDestroyContext(dpy, c->ctx);
-    g_contexts.erase(reinterpret_cast<uintptr_t>(hglrc));
+    g_state.conn.contexts.erase(reinterpret_cast<uintptr_t>(hglrc));
     return TRUE;
 }
 

@@ -8,6 +8,7 @@
 #include "bitmaps.h"
 #include "queue.h"
 #include "win32.h"
+#include "frame_clock.h"
 #include "window_core.h"
 
 #include <GL/glx.h>
@@ -16,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace x11 {
@@ -92,24 +94,6 @@ inline Window xid_of(HWND hwnd)
 inline HWND hwnd_of(Window xid) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(xid)); }
 
 
-// What the connection and window files keep between calls.
-struct SerialRange {
-    unsigned long first, end;
-};
-struct State {
-    Display *dpy = nullptr;
-    bool dpy_dead = false;
-    bool dpy_lost = false; // a connection in use went away; the program ends with an error
-    XIOErrorHandler prev_io_handler = nullptr;
-    ErrorTrap *trap = nullptr;
-    Atom wm_protocols = 0;
-    Atom wm_delete_window = 0;
-    Cursor blank_cursor = 0;
-    Cursor arrow_cursor = 0;
-    // Request serials of our own grabs and ungrabs: the focus events they cause are not activation changes.
-    std::vector<SerialRange> own_grab_serials;
-};
-extern State g_state;
 
 // Keeps our Xlib handlers installed: a toolkit initialised later may have replaced them, and its
 // handlers end the process on any broken connection (connection.cpp).
@@ -149,7 +133,64 @@ bool glx_extension_advertised(const char *name);
 void gl_forget_drawable(Window gl_child);
 // Called by shutdown: destroy every GL context before the connection closes.
 void gl_shutdown();
-void forget_pixel_formats();
+
+// A monitor of the X screen: its area, and whether the server calls it the primary one.
+struct MonitorArea {
+    RECT rect;
+    bool primary;
+};
+
+// A GL context of ours: the GLX context and the pixel format it was made for.
+struct GlContext {
+    GLXContext ctx = nullptr;
+    int format = 0;
+};
+
+// Request serials of our own grabs and ungrabs: the focus events they cause are not activation
+// changes.
+struct SerialRange {
+    unsigned long first, end;
+};
+
+// What the backend keeps between calls: one record, reset in one place.
+struct State {
+    Display *dpy = nullptr;
+    bool dpy_dead = false;
+    bool dpy_lost = false; // a connection in use went away; the program ends with an error
+    XIOErrorHandler prev_io_handler = nullptr;
+    ErrorTrap *trap = nullptr;
+    // The window an embedded run draws inside (embed.cpp); it outlives connections.
+    Window embed_target = 0;
+    // What belongs to one connection and goes with it (drop_connection).
+    struct OfConnection {
+        Atom wm_protocols = 0;
+        Atom wm_delete_window = 0;
+        Cursor blank_cursor = 0;
+        Cursor arrow_cursor = 0;
+        std::vector<SerialRange> own_grab_serials;
+        // GL contexts and the one current (wgl.cpp).
+        std::unordered_map<uintptr_t, GlContext> contexts;
+        HGLRC current = nullptr;
+        Window current_drawable = 0;
+        // The pixel formats, once read (gdi.cpp).
+        std::vector<PixelFormat> formats;
+        bool formats_loaded = false;
+        // The monitors as EnumDisplayMonitors last listed them (HMONITOR n is entry n - 1), the
+        // covers over what none shows, and RandR's first event number once its notices are asked
+        // for (monitors.cpp).
+        std::vector<MonitorArea> listed;
+        std::vector<Window> covers;
+        bool covering = false;
+        int randr_event_base = -1;
+        // The frame clock at the rate of the monitor under the drawable, and the monitors' power
+        // as last asked (pacing.cpp).
+        FrameClock clock;
+        Window rated_drawable = 0;
+        bool lit_known = false;
+        int64_t lit_asked_ns = 0;
+    } conn;
+};
+extern State g_state;
 
 // The X11 implementations of the calls that differ between backends (see backend.h).
 namespace api {
