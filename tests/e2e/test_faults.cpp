@@ -171,9 +171,15 @@ TEST(LostDisplay, EveryModeEndsWithStatusOneAndOneLine)
 }
 
 // The server stops answering (stopped, or wedged) while each mode runs: a termination signal
-// still ends the program with status 0, though its calls into the display never return.
+// still ends the program with status 0, though its calls into the display never return. (A
+// sanitizer build on a busy machine has been seen to take up to 1.7 s to go.)
 TEST(StoppedDisplay, SigtermEndsEveryModeWithinASecond)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    const int bound_ms = 2500;
+#else
+    const int bound_ms = 1000;
+#endif
     for (Case c : kModeCases) {
         SaverSession s;
         ASSERT_TRUE(s.start_display(640, 480));
@@ -183,9 +189,9 @@ TEST(StoppedDisplay, SigtermEndsEveryModeWithinASecond)
         s.signal_display(SIGSTOP);
         sleep_ms(500); // the program's calls into the display are waiting by now
         s.signal(SIGTERM);
-        int status = s.wait_exit(1000);
+        int status = s.wait_exit(bound_ms);
         s.signal_display(SIGCONT);
-        EXPECT_EQ(status, 0) << args << ": SIGTERM did not end it within a second";
+        EXPECT_EQ(status, 0) << args << ": SIGTERM did not end it within " << bound_ms << " ms";
         if (status == -1) s.wait_exit(5000);
     }
 }
