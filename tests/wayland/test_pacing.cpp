@@ -60,6 +60,24 @@ TEST(WaylandPacing, NothingDrawnWhileTheCompositorShowsTheSurfaceNowhere)
     sleep_ms(500);
     EXPECT_EQ(session.type({"-k", "Escape"}), 0);
     EXPECT_EQ(saver.wait_exit(3000), 0) << "a key did not end the saver while its surface was shown nowhere";
+
+    // Started while shown nowhere: the compositor never answers a frame callback, and after a
+    // second's frames by the clock nothing more is drawn until it shows the surface. (The
+    // photograph waits two seconds first: the output is not repainted for screen copy either.)
+    WaylandSaver late(session);
+    ASSERT_TRUE(late.launch({"/s"}, {"WAYLAND_DEBUG=1"}));
+    sleep_ms(4500);
+    ASSERT_TRUE(late.running()) << late.log();
+    int before = commits(late.log());
+    cpu = cpu_seconds(late.pid());
+    sleep_ms(3000);
+    EXPECT_LE(commits(late.log()) - before, 1) << "frames drawn for a surface never shown";
+    EXPECT_LT(cpu_seconds(late.pid()) - cpu, 0.1) << "CPU seconds over 3 s for a surface never shown";
+    ASSERT_TRUE(parent.swaymsg({"workspace", "1"})) << parent.log();
+    sleep_ms(1000);
+    EXPECT_GT(commits(late.log()) - before, 10) << "frames did not begin once the surface was shown";
+    late.signal(SIGTERM);
+    EXPECT_EQ(late.wait_exit(3000), 0);
 }
 
 // A small output, which software OpenGL fills hundreds of times a second when nothing holds it back.

@@ -186,6 +186,7 @@ struct State {
     wl_callback *frame_callback = nullptr;
     const WindowRec *frame_callback_window = nullptr;
     bool frame_callbacks_come = false; // the compositor has answered one
+    int64_t frame_callback_asked_ns = 0; // when the callback waiting now was asked
 };
 extern State g_state;
 

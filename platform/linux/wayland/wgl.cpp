@@ -14,6 +14,9 @@
 namespace wl {
 namespace {
 
+// How long frames go on by the clock alone while the compositor has answered no frame callback.
+constexpr int64_t kFirstAnswerWaitNs = 1000 * 1000000LL;
+
 GlContext *find_context(HGLRC h)
 {
     auto it = g_state.contexts.find(reinterpret_cast<uintptr_t>(h));
@@ -106,14 +109,18 @@ void ask_frame_callback(WindowRec &w)
     if (!g_state.frame_callback) return;
     wl_callback_add_listener(g_state.frame_callback, &frame_callback_listener, nullptr);
     g_state.frame_callback_window = &w;
+    g_state.frame_callback_asked_ns = platform::monotonic_ns();
 }
 
 // Whether the compositor wants a frame: it answered the callback of the last one. Until it has
-// answered any, the frame clock alone paces the frames.
+// answered any, the frame clock alone paces the frames, for a second: a surface it has shown
+// nowhere all that time (its output already off as the saver started) waits like any other.
 bool surface_wants_frame()
 {
     read_events();
-    return !g_state.frame_callback || !g_state.frame_callbacks_come;
+    if (!g_state.frame_callback) return true;
+    if (g_state.frame_callbacks_come) return false;
+    return platform::monotonic_ns() - g_state.frame_callback_asked_ns < kFirstAnswerWaitNs;
 }
 
 // Reads what the compositor sent; true when it gave the loop something to handle.
