@@ -146,21 +146,24 @@ struct DpmsCase {
     bool extension, capable, answers;
     unsigned short level;
     bool enabled;
+    bool saver_on; // the server's own screen saver
     bool dark;
 };
 DpmsCase g_dpms;
 
-TEST(MonitorsDark, OnlyWhilePowerManagementHoldsThemInALowerState)
+TEST(MonitorsDark, OnlyWhilePowerManagementHoldsThemInALowerStateOrTheServerBlanksThem)
 {
     const DpmsCase cases[] = {
-        {true, true, true, DPMSModeOn, true, false},
-        {true, true, true, DPMSModeStandby, true, true},
-        {true, true, true, DPMSModeSuspend, true, true},
-        {true, true, true, DPMSModeOff, true, true},
-        {true, true, true, DPMSModeOff, false, false}, // power management off: the level means nothing
-        {false, true, true, DPMSModeOff, true, false}, // no extension (Xvfb, the dummy driver)
-        {true, false, true, DPMSModeOff, true, false}, // a screen that cannot be powered down
-        {true, true, false, DPMSModeOff, true, false}, // the question failed
+        {true, true, true, DPMSModeOn, true, false, false},
+        {true, true, true, DPMSModeStandby, true, false, true},
+        {true, true, true, DPMSModeSuspend, true, false, true},
+        {true, true, true, DPMSModeOff, true, false, true},
+        {true, true, true, DPMSModeOff, false, false, false}, // power management off: the level means nothing
+        {false, true, true, DPMSModeOff, true, false, false}, // no extension (Xvfb, the dummy driver)
+        {true, false, true, DPMSModeOff, true, false, false}, // a screen that cannot be powered down
+        {true, true, false, DPMSModeOff, true, false, false}, // the question failed
+        {true, true, true, DPMSModeOn, true, true, true},     // powered, but the server's saver is on
+        {false, true, true, DPMSModeOn, true, true, true},    // the same without DPMS
     };
     x11::DpmsCalls real = x11::dpms_calls;
     x11::dpms_calls = {[](Display *, int *, int *) -> Bool { return g_dpms.extension; },
@@ -169,13 +172,14 @@ TEST(MonitorsDark, OnlyWhilePowerManagementHoldsThemInALowerState)
                            *level = g_dpms.level;
                            *enabled = g_dpms.enabled;
                            return g_dpms.answers;
-                       }};
+                       },
+                       [](Display *) { return g_dpms.saver_on; }};
     static char not_a_connection;
     for (const DpmsCase &c : cases) {
         g_dpms = c;
         EXPECT_EQ(x11::monitors_dark(reinterpret_cast<Display *>(&not_a_connection)), c.dark)
             << "extension " << c.extension << ", capable " << c.capable << ", answers " << c.answers << ", level "
-            << c.level << ", enabled " << c.enabled;
+            << c.level << ", enabled " << c.enabled << ", server's saver on " << c.saver_on;
     }
     x11::dpms_calls = real;
 }
