@@ -97,25 +97,18 @@ bool HeadlessCompositor::prepare(const std::string &name)
     return chmod(runtime_dir.c_str(), 0700) == 0;
 }
 
-bool HeadlessCompositor::start_sway(int width, int height, const HeadlessCompositor *parent)
+bool HeadlessCompositor::start_sway(int width, int height)
 {
     if (!prepare("sway")) return false;
-    const std::string output = parent ? "WL-1" : "HEADLESS-1";
-    std::string background = write_ppm("background-" + output + ".ppm", known_picture(width, height));
+    std::string background = write_ppm("background-HEADLESS-1.ppm", known_picture(width, height));
     std::ofstream config(home.home + "/sway.conf");
-    config << "output " << output << " resolution " << width << "x" << height << " position 0 0 bg " << background
+    config << "output HEADLESS-1 resolution " << width << "x" << height << " position 0 0 bg " << background
            << " stretch\n"
            << "default_border none\n";
     config.close();
     if (!home.hand_over()) return false;
     std::vector<std::string> env = {"HOME=" + home.home, "PATH=/usr/bin:/bin", "XDG_RUNTIME_DIR=" + runtime_dir,
-                                    "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1"};
-    if (parent) {
-        env.push_back("WLR_BACKENDS=wayland");
-        env.push_back("WAYLAND_DISPLAY=" + parent->runtime_dir + "/" + parent->socket);
-    } else {
-        env.push_back("WLR_BACKENDS=headless");
-    }
+                                    "WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1"};
     if (!compositor_.start({"sway", "-c", home.home + "/sway.conf"}, env, true, home.user,
                            home.home + "/compositor.log"))
         return false;

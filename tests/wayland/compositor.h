@@ -16,12 +16,11 @@
 class HeadlessCompositor {
 public:
     // Starts sway with one output, HEADLESS-1, of width x height at 0,0 showing the known desktop.
-    // Nested in a parent session, the output is WL-1, a window of the parent's: the parent repaints
-    // it only while it shows it.
-    bool start_sway(int width, int height, const HeadlessCompositor *parent = nullptr);
+    bool start_sway(int width, int height);
     // Starts sway on its Wayland backend inside parent (a sway), its outputs WL-1 ... WL-outputs
     // windows of the parent's, each showing the known desktop; closing such a window in the
-    // parent takes the output away, which sway 1.7's headless backend cannot.
+    // parent takes the output away, which sway 1.7's headless backend cannot, and the parent
+    // repaints it (and so the nested sway its surfaces) only while it shows it.
     bool start_nested_sway(const HeadlessCompositor &parent, int outputs);
     // Starts weston's headless backend with one output of width x height.
     bool start_weston(int width, int height);

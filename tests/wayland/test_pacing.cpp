@@ -35,7 +35,7 @@ TEST(WaylandPacing, NothingDrawnWhileTheCompositorShowsTheSurfaceNowhere)
     HeadlessCompositor parent;
     ASSERT_TRUE(parent.start_sway(320, 240)) << parent.log(); // the nested output fills it
     HeadlessCompositor session;
-    ASSERT_TRUE(session.start_sway(320, 240, &parent)) << session.log();
+    ASSERT_TRUE(session.start_nested_sway(parent, 1)) << session.log();
     WaylandSaver saver(session);
     ASSERT_TRUE(saver.launch({"/s"}, {"WAYLAND_DEBUG=1"}));
     sleep_ms(2000);
