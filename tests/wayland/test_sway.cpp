@@ -348,8 +348,8 @@ TEST_F(SwayTwoOutputs, OutputsAddedAndRescaledAreFollowedAndOneKeyStillEndsAll)
 
 // Sway nested in another, its two outputs windows of the parent's: the parent closing one window
 // takes that output away. Its saver alone ends, the first saver (whose output grows to the
-// parent's width) goes on over the one left, an output made again is covered, and one key still
-// ends every saver with status 0.
+// parent's width) goes on over the one left and waits once none is left, outputs made again are
+// covered, and one key still ends every saver with status 0.
 TEST(SwayNestedOutputs, AnOutputTakenAwayEndsOnlyItsSaverAndOneMadeAgainIsCovered)
 {
     HeadlessCompositor parent, nested;
@@ -367,6 +367,19 @@ TEST(SwayNestedOutputs, AnOutputTakenAwayEndsOnlyItsSaverAndOneMadeAgainIsCovere
     sleep_ms(1000);
     EXPECT_TRUE(saver.running()) << "the output taken away ended the whole saver" << saver.log();
 
+    // The last output taken away too: the saver waits, drawing nothing, and covers the next.
+    ASSERT_TRUE(parent.swaymsg({"[title=\"wlroots - WL-1\"]", "kill"}));
+    sleep_ms(1000);
+    ASSERT_TRUE(saver.running()) << "no output left ended the saver" << saver.log();
+    double cpu = cpu_seconds(saver.pid());
+    sleep_ms(2000);
+    EXPECT_LT(cpu_seconds(saver.pid()) - cpu, 0.1) << "CPU seconds over 2 s with no output";
+    ASSERT_TRUE(nested.swaymsg({"create_output"}));
+    sleep_ms(1000);
+    cpu = cpu_seconds(saver.pid());
+    sleep_ms(2000);
+    EXPECT_GT(cpu_seconds(saver.pid()) - cpu, 0.1) << "the first saver drew nothing on the output made";
+    EXPECT_EQ(saver.processes().size(), 1u) << saver.log();
     ASSERT_TRUE(nested.swaymsg({"create_output"}));
     std::vector<pid_t> again = wait_for_processes(saver, 2, 3000);
     EXPECT_EQ(again.size(), 2u) << "the output made again got no saver" << saver.log();
