@@ -129,8 +129,8 @@ std::vector<RECT> unseen_parts(const std::vector<MonitorArea> &monitors, int scr
 // Asks the server for RandR's notices of screen, monitor and output changes on the root window.
 void watch_monitor_changes(Display *dpy)
 {
-    int error_base;
-    if (g_state.conn.randr_event_base >= 0 || !XRRQueryExtension(dpy, &g_state.conn.randr_event_base, &error_base)) return;
+    int &event_base = g_state.conn.randr_event_base, error_base;
+    if (event_base >= 0 || !XRRQueryExtension(dpy, &event_base, &error_base)) return;
     ErrorTrap trap(dpy);
     XRRSelectInput(dpy, DefaultRootWindow(dpy), RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
     trap.failed();
@@ -138,9 +138,8 @@ void watch_monitor_changes(Display *dpy)
 
 bool note_monitor_event(XEvent &ev)
 {
-    if (g_state.conn.randr_event_base < 0 || (ev.type != g_state.conn.randr_event_base + RRScreenChangeNotify &&
-                                   ev.type != g_state.conn.randr_event_base + RRNotify))
-        return false;
+    const int base = g_state.conn.randr_event_base;
+    if (base < 0 || (ev.type != base + RRScreenChangeNotify && ev.type != base + RRNotify)) return false;
     // The screen's size as Xlib knows it follows the change.
     XRRUpdateConfiguration(&ev);
     if (g_state.conn.covering) {
